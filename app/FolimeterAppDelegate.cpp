@@ -1,0 +1,125 @@
+#include "app/FolimeterAppDelegate.h"
+
+#include "app/Platform.h"
+#include "app/Utilities.h"
+#include "list/FileTableModel.h"
+#include "ui_MainWindow.h"
+
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QToolBar>
+
+#include <exception>
+
+FolimeterAppDelegate::FolimeterAppDelegate(QObject* parent)
+    : QObject(parent), m_window(std::make_unique<QMainWindow>()), m_ui(std::make_unique<Ui::MainWindow>())
+{
+    m_ui->setupUi(m_window.get());
+    m_filesContextMenu = new QMenu(m_window.get());
+    m_tableModel = new FileTableModel(m_files, this);
+    m_ui->mainTableView->setModel(m_tableModel);
+    m_ui->mainTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ui->mainTableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_ui->mainTableView->setSortingEnabled(false);
+    m_ui->mainTableView->verticalHeader()->hide();
+    m_ui->mainTableView->horizontalHeader()->setStretchLastSection(true);
+    m_ui->mainTableView->setColumnWidth(int(FileTableModel::Column::IsSelected), 28);
+    m_ui->mainTableView->setColumnWidth(int(FileTableModel::Column::Name), 220);
+    m_ui->lableDragAndDrop->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_ui->mainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+FolimeterAppDelegate::~FolimeterAppDelegate() = default;
+
+void FolimeterAppDelegate::awakeFromNib()
+{
+    updateWindowTitle();
+    m_files.clear();
+    allowedFileTypes();
+    m_ui->mainTableView->setContextMenu(m_filesContextMenu);
+    resetView(true);
+    m_ui->mainTableView->setAcceptDrops(true);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void FolimeterAppDelegate::resetView(bool enable)
+{
+    const Ui::MainWindow& ui = *m_ui;
+    auto hasFiles = [this] { return !m_files.isEmpty(); };
+    try {
+        ui.removeBtn->setEnabled(enable && hasFiles());
+        ui.importBtn->setEnabled(enable);
+        ui.addFilesBtn->setEnabled(enable);
+        ui.addFolderBtn->setEnabled(enable);
+        ui.searchBtn->setEnabled(enable);
+        ui.inculdeSubfoldersBtn->setEnabled(enable);
+        ui.mainTableView->setEnabled(enable);
+        if (ui.mainToolBar) {
+            for (QAction* action : ui.mainToolBar->actions())
+                action->setEnabled(enable);
+        }
+        ui.exportToolbarItem->setEnabled(enable && hasFiles());
+        ui.openFileButton->setEnabled(enable && hasFiles());
+        ui.getInfoButton->setEnabled(enable && hasFiles());
+        ui.openEnclosedFolderButton->setEnabled(enable && hasFiles());
+        ui.selectAllButton->setEnabled(enable && hasFiles());
+        ui.deselectAllButton->setEnabled(enable && hasFiles());
+        ui.removeSelectedFilesButton->setEnabled(enable && hasFiles());
+        ui.removeAllFilesButton->setEnabled(enable && hasFiles());
+    } catch (const std::exception& e) {
+        platform::logError(QStringLiteral("(resetView:)"), QString::fromUtf8(e.what()));
+    }
+    ui.lableDragAndDrop->setHidden(hasFiles());
+    m_window->repaint();
+}
+
+void FolimeterAppDelegate::updateWindowTitle()
+{
+    m_window->setWindowTitle(getAppTitle());
+}
+
+bool FolimeterAppDelegate::applicationShouldTerminate()
+{
+    endEditing();
+    return true;
+}
+
+bool FolimeterAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
+{
+    if (hasVisibleWindows && m_window->isVisible() && !m_window->isMinimized())
+        return false;
+    m_window->showNormal();
+    m_window->raise();
+    m_window->activateWindow();
+    return true;
+}
+
+void FolimeterAppDelegate::endEditing()
+{
+    // A line edit or an open cell editor commits when it loses the focus.
+    if (QWidget* focus = m_window->focusWidget())
+        focus->clearFocus();
+}
+
+void FolimeterAppDelegate::reloadTable()
+{
+    QTableView* table = m_ui->mainTableView;
+    QList<int> rows;
+    if (table->selectionModel()) {
+        for (const QModelIndex& index : table->selectionModel()->selectedRows())
+            rows.append(index.row());
+    }
+    m_tableModel->reloadData();
+    if (!table->selectionModel())
+        return;
+    QItemSelection selection;
+    const int lastColumn = m_tableModel->columnCount() - 1;
+    for (const int row : rows) {
+        if (row < m_tableModel->rowCount())
+            selection.select(m_tableModel->index(row, 0), m_tableModel->index(row, lastColumn));
+    }
+    table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}

@@ -1,0 +1,196 @@
+#include "model/FileItem.h"
+
+#include "app/Platform.h"
+#include "model/PageCounter.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <locale.h>
+
+namespace {
+
+QByteArray absoluteNativePath(const QByteArray& path)
+{
+    if (path.isEmpty() || path.startsWith('/'))
+        return path;
+    // Joined as written: no cleaning of "." or "..", so the text stays what the user gave.
+    QByteArray base = QFile::encodeName(QDir::currentPath());
+    if (!base.endsWith('/'))
+        base += '/';
+    return base + path;
+}
+
+// printf-style formatting in the C locale, whatever the process locale: the size text's
+// decimal separator is always ".", and ties round to even as the C library does.
+QString formatOneDecimal(double value)
+{
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t previous = uselocale(cLocale);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%4.1f", value);
+    uselocale(previous);
+    return QString::fromLatin1(buffer);
+}
+
+} // namespace
+
+std::shared_ptr<FileItem> FileItem::initWithURL(const QUrl& url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return nullptr;
+    auto item = std::make_shared<FileItem>();
+    // The item keeps a URL of its own, parsed from the given URL's text.
+    item->setFilePath(QUrl(url.toString()));
+    return item;
+}
+
+std::shared_ptr<FileItem> FileItem::fromNativePath(const QByteArray& nativePath)
+{
+    if (nativePath.isEmpty())
+        return nullptr;
+    auto item = std::make_shared<FileItem>();
+    item->m_nativePath = absoluteNativePath(nativePath);
+    item->measure();
+    return item;
+}
+
+void FileItem::setFilePath(const QUrl& url)
+{
+    m_nativePath = absoluteNativePath(QFile::encodeName(url.toLocalFile()));
+    measure();
+}
+
+void FileItem::measure()
+{
+    if (const auto values = platform::resourceValues(m_nativePath))
+        m_size = values->allocatedSize;
+    m_pages = pageCountForPath(m_nativePath, QString(""));
+}
+
+QUrl FileItem::filePath() const
+{
+    return m_nativePath.isEmpty() ? QUrl() : QUrl::fromLocalFile(path());
+}
+
+QString FileItem::path() const
+{
+    return QFile::decodeName(m_nativePath);
+}
+
+QString FileItem::name() const
+{
+    const qsizetype slash = m_nativePath.lastIndexOf('/');
+    return QFile::decodeName(m_nativePath.mid(slash + 1));
+}
+
+QString FileItem::location() const
+{
+    if (m_nativePath.isEmpty())
+        return QString("");
+    const qsizetype slash = m_nativePath.lastIndexOf('/');
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return QFile::decodeName(m_nativePath.left(slash));
+}
+
+QString FileItem::type() const
+{
+    const qsizetype slash = m_nativePath.lastIndexOf('/');
+    const qsizetype dot = m_nativePath.lastIndexOf('.');
+    if (dot <= slash)
+        return QString("");
+    return QFile::decodeName(m_nativePath.mid(dot + 1));
+}
+
+QString FileItem::typeToUpper() const
+{
+    return type().toUpper();
+}
+
+std::optional<QDateTime> FileItem::dateModified() const
+{
+    return platform::resourceDate(m_nativePath, platform::DateKey::ContentModification);
+}
+
+std::optional<QDateTime> FileItem::dateCreated() const
+{
+    return platform::resourceDate(m_nativePath, platform::DateKey::Creation);
+}
+
+std::optional<QDateTime> FileItem::dateAccessed() const
+{
+    return platform::resourceDate(m_nativePath, platform::DateKey::ContentAccess);
+}
+
+bool FileItem::isEqual(const FileItem* other) const
+{
+    if (other == this)
+        return true;
+    // The URL is a one-to-one function of the path bytes, so equal bytes mean equal URL texts.
+    return other && other->m_nativePath == m_nativePath;
+}
+
+QString FileItem::displayDate(const QDateTime& date)
+{
+    return platform::formatDate(date, QStringLiteral("dd-MMM-yyyy h:mm a"));
+}
+
+QVariant FileItem::displayField(const QString& identifier) const
+{
+    if (identifier.isEmpty())
+        return QString("");
+    const QString key = identifier.toUpper();
+    auto date = [](const std::optional<QDateTime>& d) { return d ? QVariant(displayDate(*d)) : QVariant(); };
+    if (key == QLatin1String("ISSELECTED"))
+        return m_isSelected;
+    if (key == QLatin1String("NAME"))
+        return name();
+    if (key == QLatin1String("PAGES"))
+        return m_pages;
+    if (key == QLatin1String("SIZEINKB"))
+        return sizeInKB();
+    if (key == QLatin1String("TYPE"))
+        return type();
+    if (key == QLatin1String("DATEMODIFIED"))
+        return date(dateModified());
+    if (key == QLatin1String("DATECREATED"))
+        return date(dateCreated());
+    if (key == QLatin1String("DATEACCESSED"))
+        return date(dateAccessed());
+    if (key == QLatin1String("LOCATION"))
+        return location();
+    return QString("");
+}
+
+QString FileItem::sizeText(qint64 bytes)
+{
+    static const char* const units[] = {"B", "KB", "MB", "GB", "TB"};
+    constexpr int lastUnit = 4;
+    // Single precision on purpose: the texts are defined by float arithmetic.
+    float v = float(bytes);
+    int i = 0;
+    while (v > 1000.0f && i < lastUnit) {
+        v = v / 1000.0f;
+        ++i;
+    }
+    if (i <= 1)
+        return QStringLiteral("%1 KB").arg(qint64(std::roundf(float(bytes) / 1000.0f)));
+    const QString number = formatOneDecimal(double(v));
+    const qsizetype point = number.indexOf(QLatin1Char('.'));
+    if (point >= 0 && point + 1 < number.size() && number.at(point + 1) == QLatin1Char('0'))
+        return number.left(point) + QLatin1Char(' ') + QLatin1String(units[i]);
+    return number + QLatin1Char(' ') + QLatin1String(units[i]);
+}
+
+std::shared_ptr<FileItem> FileItem::makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size)
+{
+    auto item = std::make_shared<FileItem>();
+    item->m_nativePath = nativePath;
+    item->m_pages = pages;
+    item->m_size = size;
+    return item;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+// Page count of a TIFF or PDF file. A file that is a TIFF or BigTIFF by content counts its
+// images, whatever its name. Otherwise, when the extension is "pdf" in any letter case, the
+// file is read as a PDF: an encrypted one is opened with `password`, and counts 0 when it
+// stays locked. Anything unreadable counts 0. Thread-safe; prints nothing.
+qint32 getTiffPageCount(const QUrl& url, const QString& password = QString());
+
+// The same for a local path in its file-system bytes.
+qint32 pageCountForPath(const QByteArray& nativePath, const QString& password = QString());
+
+namespace pagecount {
+
+// Number of images (directories) of the TIFF file; 0 when it is not a readable TIFF.
+qint32 tiffImageCount(const QByteArray& nativePath);
+
+// Page count of the PDF file opened with `password`; 0 when it cannot be read or stays locked.
+qint32 pdfPageCount(const QByteArray& nativePath, const QString& password);
+
+} // namespace pagecount

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and CI need.
+# Idempotent: when everything is present it installs nothing. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config clang-format
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    libtiff-dev libqpdf-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth dbus fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "bootstrap: all packages present"
+    exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "bootstrap: installing ${missing[*]}"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

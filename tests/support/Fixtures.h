@@ -1,0 +1,43 @@
+#pragma once
+
+// Test files made at run time: multi-page TIFFs written with libtiff and PDFs written with
+// qpdf, so that no binary sample is committed.
+
+#include <QByteArray>
+#include <QString>
+
+namespace fixtures {
+
+enum class TiffCompression { None, Lzw, Deflate, PackBits, Ccitt4 };
+
+struct TiffOptions {
+    int pages = 1;
+    bool bigEndian = false;
+    bool bigTiff = false;
+    TiffCompression compression = TiffCompression::None;
+    int width = 32;
+    int height = 24;
+};
+
+// Writes a TIFF of `options.pages` images; returns false when libtiff fails.
+bool writeTiff(const QString& path, const TiffOptions& options = {});
+
+enum class PdfEncryption { None, Rc4_128, Aes128, Aes256 };
+
+struct PdfOptions {
+    int pages = 1;
+    bool objectStreams = false;
+    bool linearize = false;
+    PdfEncryption encryption = PdfEncryption::None;
+    QString userPassword;            // empty: opens without a password
+    QString ownerPassword = "owner"; // used when encrypted
+};
+
+// Writes a PDF of `options.pages` pages; returns false when qpdf fails.
+bool writePdf(const QString& path, const PdfOptions& options = {});
+
+// Writes raw bytes; returns false on failure.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+QByteArray readBytes(const QString& path);
+
+} // namespace fixtures
