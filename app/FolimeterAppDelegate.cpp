@@ -104,6 +104,11 @@ void FolimeterAppDelegate::endEditing()
         focus->clearFocus();
 }
 
+void FolimeterAppDelegate::sortFilesAndReload()
+{
+    reloadTable();
+}
+
 void FolimeterAppDelegate::reloadTable()
 {
     QTableView* table = m_ui->mainTableView;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gather/Arguments.h"
 #include "model/FileList.h"
 
 #include <QDateTime>
@@ -64,6 +65,26 @@ public:
 
     // Makes the main window end any field editing in progress.
     void endEditing();
+
+    // ---- Collection job ----
+
+    // Starts one collection job with `arguments` on a new background thread, unless a job
+    // is already running (then nothing happens and false is returned).
+    bool loadURLsInBackground(Arguments arguments);
+
+    // The stored include-subfolders setting ("INCLUDESUBFOLDERS").
+    bool inculdeSubfolders() const;
+    void setInculdeSubfolders(bool include);
+
+    // Sorts `files` by the table's current sort descriptors and reloads the table.
+    void sortFilesAndReload();
+
+    // ---- Totals line ----
+
+    // Both labels: file count, selected rows and their TIFF and PDF pages; whole-list pages.
+    void updateTotalLabel();
+    // The whole-list page label only.
+    void updateTotalPagesLabel();
 
     // True while a collection job's thread has not yet ended.
     bool hasRunningJob() const { return m_runningJobs.load() > 0; }
