@@ -38,8 +38,12 @@ void FolimeterAppDelegate::awakeFromNib()
     m_files.clear();
     allowedFileTypes();
     m_ui->mainTableView->setContextMenu(m_filesContextMenu);
+    setupTableView();
+    setupListCommands();
     resetView(true);
-    m_ui->mainTableView->setAcceptDrops(true);
+    setupVersion();
+    setupToolbarAndMenuItems();
+    registerForDraggedTypes();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -106,6 +110,7 @@ void FolimeterAppDelegate::endEditing()
 
 void FolimeterAppDelegate::sortFilesAndReload()
 {
+    m_tableModel->sortFiles(m_ui->mainTableView->sortDescriptors());
     reloadTable();
 }
 

@@ -5,13 +5,20 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QAction;
+class QKeyEvent;
 class QMainWindow;
 class QMenu;
+class QMimeData;
+class FileManagerClient;
 class FileTableModel;
 
 namespace Ui {
@@ -89,6 +96,99 @@ public:
     // True while a collection job's thread has not yet ended.
     bool hasRunningJob() const { return m_runningJobs.load() > 0; }
 
+    // ---- Table presentation and sorting (list/ViewHelper.cpp) ----
+
+    // Connects the table's model, selection, header and check boxes to the rules below.
+    void setupTableView();
+    // The row count. Refreshes the move buttons from the table's selection first; runs on
+    // every reload.
+    int numberOfRowsInTableView();
+    // The selection rules: move buttons, the three single-file buttons, the totals line.
+    void tableViewSelectionDidChange();
+    // A click on a column's header: its key becomes the primary sort key, then the list
+    // is re-sorted and reloaded. Ignored while the list is locked.
+    void tableViewHeaderClicked(int column);
+    // Re-sorts the list by the table's current sort descriptors and reloads the table.
+    void tableViewSortDescriptorsDidChange();
+    // Ends field editing in the main window; nothing else.
+    void searchAction();
+    // The table's selected row numbers, ascending.
+    std::vector<qsizetype> selectedRows() const;
+    // True while `files` must not change on the main thread: a collection job runs, or a
+    // cancelled one has not yet ended.
+    bool isListLocked() const { return isProcessing() || hasRunningJob(); }
+
+    // ---- List commands (list/ListCommands.cpp) ----
+
+    // Builds the list's context menu (check, uncheck, invert, remove) and connects the
+    // buttons and menu items of the list commands with their tags.
+    void setupListCommands();
+    // Tag 1 select all rows, 2 select row 0 alone, 3 ask then remove all, 4 remove the
+    // selected rows; other tags nothing.
+    void selectDeselectRemoveAction(int tag);
+    void selectDeselectRemoveAll(int tag);
+    // Tag 1 check, 2 uncheck, 3 invert the selected rows' items; then refresh.
+    void checkUncheckInvertSelectionAction(int tag);
+    void checkUncheckInvertSelection(int tag);
+    // The same over every item.
+    void checkUncheckInvertAction(int tag);
+    void checkUncheckInvertAll(int tag);
+    // Ends field editing, then removeFiles().
+    void removeAction();
+    // Removes the selected rows' items; refreshes only when the list changed.
+    void removeFiles();
+    // Move the selected items one place; the selection follows them.
+    void moveUp();
+    void moveDown();
+    // Reload, resetView(true), updateTotalLabel(): the refresh after a list command.
+    void refreshAfterListChange();
+
+    // ---- File actions (list/FileActions.cpp) ----
+
+    void openFileWithFinder();
+    void openFileEnclosingFolder();
+    void getInfoFile();
+    // Opens each selected file with its default application, in row order.
+    void openFiles();
+    // Shows all selected files in the file manager in one call; without a file manager,
+    // opens each containing folder.
+    void openEnclodingFolder();
+    // Opens the file manager's properties window for the selected files; without a file
+    // manager, an in-app properties window for each.
+    void getInfo();
+    // Opens a URL with the desktop (default: QDesktopServices::openUrl).
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    void setUrlOpener(UrlOpener opener);
+    // The file manager's D-Bus client, made on first use.
+    FileManagerClient* fileManager();
+
+    // ---- Toolbar, menus and keys (app/FolimeterAppDelegateHelper.cpp) ----
+
+    // Puts the application title into the menus in place of the product name.
+    void setupVersion();
+    // Window title, About menu item, the toolbar's About item, the agreement menu item.
+    void setupToolbarAndMenuItems();
+    // A new toolbar item for "ABOUT", null for any other identifier.
+    QAction* toolbarItemForIdentifier(const QString& identifier, bool willBeInserted);
+    // Ctrl+Up / Ctrl+Down on the list: the move command, while its button is enabled.
+    void keyDownTableView(QKeyEvent* event);
+    void openAppAction();
+    void websiteAction();
+
+    // ---- Drops onto the list (gather/DragAndDrop.cpp) ----
+
+    // Makes the table a drop target for file and folder URLs.
+    void registerForDraggedTypes();
+    // Whether a drag carrying `data` from `source` may be dropped on the list.
+    bool tableViewValidateDrop(const QMimeData* data, const QObject* source) const;
+    // Takes a drop: starts one collection job over its local URLs; false when none started.
+    bool tableViewAcceptDrop(const QMimeData* data);
+
+signals:
+    // The About item or menu item, and the agreement menu item, were chosen.
+    void aboutRequested();
+    void licenseAgreementRequested();
+
 private:
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<Ui::MainWindow> m_ui;
@@ -100,4 +200,7 @@ private:
     std::optional<QDateTime> m_endTime;
     std::atomic_bool m_isProcessing{false};
     std::atomic_int m_runningJobs{0};
+
+    UrlOpener m_urlOpener;
+    FileManagerClient* m_fileManager = nullptr;
 };

@@ -1,8 +1,19 @@
 #include "list/FileTableModel.h"
 
+#include "list/FileSorting.h"
 #include "model/FileList.h"
 
-FileTableModel::FileTableModel(const FileList& files, QObject* parent) : QAbstractTableModel(parent), m_files(files) {}
+namespace {
+
+const QString kCheckColumn = QStringLiteral("isselected");
+const QString kSizeColumn = QStringLiteral("sizeInKB");
+
+} // namespace
+
+FileTableModel::FileTableModel(FileList& files, QObject* parent)
+    : QAbstractTableModel(parent), m_files(files), m_identifiers(columnIdentifiers())
+{
+}
 
 const QStringList& FileTableModel::columnIdentifiers()
 {
@@ -19,6 +30,41 @@ QString FileTableModel::identifier(Column column)
     return columnIdentifiers().at(int(column));
 }
 
+QString FileTableModel::sortKeyForIdentifier(const QString& identifier)
+{
+    // Each column sorts by the property it shows; the size text sorts by the size in bytes.
+    if (identifier.compare(kSizeColumn, Qt::CaseInsensitive) == 0)
+        return QStringLiteral("size");
+    if (identifier.compare(kCheckColumn, Qt::CaseInsensitive) == 0)
+        return QStringLiteral("isSelected");
+    for (const QString& known : columnIdentifiers()) {
+        if (identifier.compare(known, Qt::CaseInsensitive) == 0)
+            return known;
+    }
+    return {};
+}
+
+QString FileTableModel::columnIdentifier(int column) const
+{
+    return column >= 0 && column < m_identifiers.size() ? m_identifiers.at(column) : QString();
+}
+
+void FileTableModel::setColumnIdentifiers(const QStringList& identifiers)
+{
+    beginResetModel();
+    m_identifiers = identifiers;
+    endResetModel();
+}
+
+int FileTableModel::columnForSortKey(const QString& key) const
+{
+    for (int column = 0; column < m_identifiers.size(); ++column) {
+        if (!key.isEmpty() && sortKeyForIdentifier(m_identifiers.at(column)) == key)
+            return column;
+    }
+    return -1;
+}
+
 int FileTableModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_files.size());
@@ -26,39 +72,82 @@ int FileTableModel::rowCount(const QModelIndex& parent) const
 
 int FileTableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(columnIdentifiers().size());
+    return parent.isValid() ? 0 : int(m_identifiers.size());
 }
 
 QVariant FileTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_files.size() || index.column() >= columnCount())
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const FileItem& item = *m_files.at(index.row());
-    const auto column = Column(index.column());
-    if (column == Column::IsSelected) {
+    const QString id = columnIdentifier(index.column());
+    const QVariant value = item.displayField(id);
+    if (value.typeId() == QMetaType::Bool) {
         if (role == Qt::CheckStateRole)
-            return item.isSelected() ? Qt::Checked : Qt::Unchecked;
+            return value.toBool() ? Qt::Checked : Qt::Unchecked;
         return {};
     }
-    if (role == Qt::DisplayRole)
-        return item.displayField(identifier(column));
-    if (role == Qt::TextAlignmentRole && column == Column::SizeInKB)
-        return int(Qt::AlignRight | Qt::AlignVCenter);
-    return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        // An absent date comes as an invalid value and shows as an empty text.
+        return value.isValid() ? value.toString() : QString();
+    case Qt::TextAlignmentRole:
+        if (id == kSizeColumn)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        return {};
+    default:
+        return {};
+    }
+}
+
+bool FileTableModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.parent().isValid() || index.row() >= m_files.size())
+        return false;
+    if (columnIdentifier(index.column()) != kCheckColumn)
+        return false;
+    if (m_canEdit && !m_canEdit())
+        return false;
+    const bool checked = value.toInt() == Qt::Checked;
+    m_files.at(index.row())->setIsSelected(checked);
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    emit checkMarkEdited(index.row());
+    return true;
+}
+
+Qt::ItemFlags FileTableModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (columnIdentifier(index.column()) == kCheckColumn)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
 }
 
 QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
+    if (section < 0 || section >= m_identifiers.size())
+        return {};
     static const QStringList titles = {QString(),          tr("Name"),          tr("Pages"),
                                        tr("Size"),         tr("Type"),          tr("Date Modified"),
                                        tr("Date Created"), tr("Date Accessed"), tr("Location")};
-    return section >= 0 && section < titles.size() ? titles.at(section) : QVariant();
+    const QString id = m_identifiers.at(section);
+    const qsizetype known = columnIdentifiers().indexOf(id);
+    return known >= 0 ? titles.at(known) : id;
 }
 
 void FileTableModel::reloadData()
 {
     beginResetModel();
     endResetModel();
+}
+
+void FileTableModel::sortFiles(const SortDescriptors& descriptors)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    filesorting::sortFiles(m_files, descriptors);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
