@@ -192,9 +192,10 @@ public:
 
     // Puts the application title into the menus in place of the product name.
     void setupVersion();
-    // Window title, About menu item, the toolbar's About item, the agreement menu item.
+    // Window title, the toolbar's About item (once), the agreement menu item
+    // ("licenseAgreementMenuItem", index 4 of the application menu, Ctrl+L).
     void setupToolbarAndMenuItems();
-    // A new toolbar item for "ABOUT", null for any other identifier.
+    // A new toolbar item for "ABOUT" (object name "ABOUT"), null for any other identifier.
     QAction* toolbarItemForIdentifier(const QString& identifier, bool willBeInserted);
     // Ctrl+Up / Ctrl+Down on the list: the move command, while its button is enabled.
     void keyDownTableView(QKeyEvent* event);
@@ -209,11 +210,6 @@ public:
     bool tableViewValidateDrop(const QMimeData* data, const QObject* source) const;
     // Takes a drop: starts one collection job over its local URLs; false when none started.
     bool tableViewAcceptDrop(const QMimeData* data);
-
-signals:
-    // The About item or menu item, and the agreement menu item, were chosen.
-    void aboutRequested();
-    void licenseAgreementRequested();
 
 private:
     std::unique_ptr<QMainWindow> m_window;

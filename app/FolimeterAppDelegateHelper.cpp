@@ -36,7 +36,8 @@ void FolimeterAppDelegate::setupToolbarAndMenuItems()
     Ui::MainWindow& ui = *m_ui;
     updateWindowTitle();
 
-    connect(ui.aboutMenuItem, &QAction::triggered, this, [this] { emit aboutRequested(); }, Qt::UniqueConnection);
+    // The About menu item and toolbar item trigger aboutAction(), the agreement item
+    // showLicenseAgreement(); they are connected where the About window is set up.
 
     if (QToolBar* toolbar = ui.mainToolBar) {
         // The user cannot rearrange, hide or tear off the toolbar.
@@ -58,9 +59,9 @@ void FolimeterAppDelegate::setupToolbarAndMenuItems()
     const QAction* firstMenu = m_window->menuBar()->actions().value(0);
     if (QMenu* applicationMenu = firstMenu ? firstMenu->menu() : nullptr) {
         auto* agreement = new QAction(QStringLiteral("End-User License Agreement..."), applicationMenu);
+        agreement->setObjectName(QStringLiteral("licenseAgreementMenuItem"));
         agreement->setToolTip(QStringLiteral("End-User License Agreement"));
         agreement->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-        connect(agreement, &QAction::triggered, this, [this] { emit licenseAgreementRequested(); });
         auto* separator = new QAction(applicationMenu);
         separator->setSeparator(true);
         const QList<QAction*> items = applicationMenu->actions();
@@ -69,12 +70,11 @@ void FolimeterAppDelegate::setupToolbarAndMenuItems()
     }
 
     // The other items of the application, Window and help menus.
-    connect(ui.websiteMenuItem, &QAction::triggered, this, [this] { websiteAction(); }, Qt::UniqueConnection);
-    connect(ui.helpWebsiteMenuItem, &QAction::triggered, this, [this] { websiteAction(); }, Qt::UniqueConnection);
-    connect(ui.showMainWindowMenuItem, &QAction::triggered, this, [this] { openAppAction(); },
-            Qt::UniqueConnection);
-    connect(ui.minimizeMenuItem, &QAction::triggered, m_window.get(), &QWidget::showMinimized, Qt::UniqueConnection);
-    connect(ui.quitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+    connect(ui.websiteMenuItem, &QAction::triggered, this, [this] { websiteAction(); });
+    connect(ui.helpWebsiteMenuItem, &QAction::triggered, this, [this] { websiteAction(); });
+    connect(ui.showMainWindowMenuItem, &QAction::triggered, this, [this] { openAppAction(); });
+    connect(ui.minimizeMenuItem, &QAction::triggered, m_window.get(), &QWidget::showMinimized);
+    connect(ui.quitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
 }
 
 QAction* FolimeterAppDelegate::toolbarItemForIdentifier(const QString& identifier, bool willBeInserted)
@@ -87,7 +87,6 @@ QAction* FolimeterAppDelegate::toolbarItemForIdentifier(const QString& identifie
     item->setData(kAboutIdentifier);
     item->setIconText(QStringLiteral("About"));
     item->setToolTip(QStringLiteral("About ") + getAppTitle());
-    connect(item, &QAction::triggered, this, [this] { emit aboutRequested(); });
     return item;
 }
 

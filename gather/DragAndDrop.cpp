@@ -31,8 +31,9 @@ void FolimeterAppDelegate::registerForDraggedTypes()
     table->viewport()->setAcceptDrops(true);
     // The list offers no drags of its own.
     table->setDragEnabled(false);
-    table->setDropHandlers([this](const QMimeData* data, const QObject* source) { return tableViewValidateDrop(data, source); },
-                           [this](const QMimeData* data) { return tableViewAcceptDrop(data); });
+    table->setDropHandlers(
+        [this](const QMimeData* data, const QObject* source) { return tableViewValidateDrop(data, source); },
+        [this](const QMimeData* data) { return tableViewAcceptDrop(data); });
 }
 
 bool FolimeterAppDelegate::tableViewValidateDrop(const QMimeData* data, const QObject* source) const

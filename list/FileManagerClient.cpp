@@ -31,7 +31,8 @@ void FileManagerClient::call(const QString& method, const QList<QUrl>& urls, std
     };
     if (!m_connection.isConnected()) {
         // Still asynchronous, so callers see one behaviour whatever the bus.
-        QMetaObject::invokeMethod(this, [finish] { finish(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [finish] { finish(false); }, Qt::QueuedConnection);
         return;
     }
     QStringList uris;

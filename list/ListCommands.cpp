@@ -50,6 +50,9 @@ void FolimeterAppDelegate::setupListCommands()
     onButton(ui.moveUpButton, [this] { moveUp(); });
     onButton(ui.moveDownButton, [this] { moveDown(); });
     onButton(ui.searchBtn, [this] { searchAction(); });
+    onButton(ui.openFileButton, [this] { openFileWithFinder(); });
+    onButton(ui.openEnclosedFolderButton, [this] { openFileEnclosingFolder(); });
+    onButton(ui.getInfoButton, [this] { getInfoFile(); });
 
     auto onItem = [this](QAction* item, auto action) { connect(item, &QAction::triggered, this, action); };
     onItem(ui.selectAllMenuItem, [this] { selectDeselectRemoveAction(1); });

@@ -1,0 +1,459 @@
+#include "ListWindowFixture.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QtTest>
+
+using namespace listfixture;
+
+namespace {
+
+const QStringList kFive = {"A", "B", "C", "D", "E"};
+
+QString totalsFor(int files, int selected, int tiffPages)
+{
+    return QString("%1 Total file(s); %2 file selected; Total page count of selected TIFF file(s) : %3 PDF "
+                   "file(s) : 0")
+        .arg(files)
+        .arg(selected)
+        .arg(tiffPages);
+}
+
+QList<bool> checkMarks(const FolimeterAppDelegate& delegate)
+{
+    QList<bool> marks;
+    for (const FileItemPtr& item : delegate.files())
+        marks << item->isSelected();
+    return marks;
+}
+
+// Answers the next modal alert with the button titled `answer`, noting what it showed.
+struct AlertAnswer {
+    QString title;
+    QString text;
+    QStringList buttons;
+    QString defaultButton;
+};
+
+void answerNextAlert(const QString& answer, AlertAnswer* seen)
+{
+    QTimer::singleShot(0, [answer, seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        for (QAbstractButton* button : box->buttons())
+            seen->buttons << button->text();
+        if (box->defaultButton())
+            seen->defaultButton = box->defaultButton()->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+}
+
+} // namespace
+
+class ListCommandsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void emptyListDisablesMovesAndSingleFileButtons();
+    void buttonsFollowTheSelection();
+    void movesCarryTheSelection_data();
+    void movesCarryTheSelection();
+    void moveScrollsTheMovedRowsIntoView();
+    void selectAllAndSelectFirstRow();
+    void removeAllAsksFirst();
+    void removeSelectedKeepsTheRowNumbers();
+    void removeWithNothingSelected();
+    void checkMarkCommands();
+    void checkBoxColumnEditsOneItem();
+    void columnIdentifiersAreExact();
+    void headerClicksSortByTwoKeysKeepingTheSelection();
+    void noListPathChangesTheListDuringAJob();
+};
+
+void ListCommandsTest::emptyListDisablesMovesAndSingleFileButtons()
+{
+    auto delegate = makeWindow({});
+    Ui::MainWindow& ui = *delegate->ui();
+    QCOMPARE(delegate->tableModel()->rowCount(), 0);
+    QCOMPARE(delegate->numberOfRowsInTableView(), 0);
+    QVERIFY(!ui.moveUpButton->isEnabled());
+    QVERIFY(!ui.moveDownButton->isEnabled());
+    ui.openFileButton->setEnabled(true);
+    delegate->tableViewSelectionDidChange();
+    QVERIFY(!ui.openFileButton->isEnabled());
+    QVERIFY(!ui.getInfoButton->isEnabled());
+    QVERIFY(!ui.openEnclosedFolderButton->isEnabled());
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(0, 0, 0));
+}
+
+void ListCommandsTest::buttonsFollowTheSelection()
+{
+    auto delegate = makeWindow({"A", "B", "C"});
+    Ui::MainWindow& ui = *delegate->ui();
+    auto moves = [&] { return std::pair(ui.moveUpButton->isEnabled(), ui.moveDownButton->isEnabled()); };
+    // All three single-file buttons alike, or false.
+    auto single = [&] {
+        return std::tuple(ui.openFileButton->isEnabled(), ui.getInfoButton->isEnabled(),
+                          ui.openEnclosedFolderButton->isEnabled());
+    };
+    const auto allOn = std::tuple(true, true, true);
+    const auto allOff = std::tuple(false, false, false);
+
+    selectRows(*delegate, {0});
+    QCOMPARE(moves(), std::pair(false, true));
+    QVERIFY(single() == allOn);
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, 1, 1));
+
+    selectRows(*delegate, {1, 2});
+    QCOMPARE(moves(), std::pair(true, false));
+    QVERIFY(single() == allOff);
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, 2, 5));
+
+    selectRows(*delegate, {0, 2});
+    QCOMPARE(moves(), std::pair(false, false));
+
+    selectRows(*delegate, {1});
+    QCOMPARE(moves(), std::pair(true, true));
+    QVERIFY(single() == allOn);
+
+    // The menu items of the moves follow their buttons.
+    QVERIFY(ui.moveUpMenuItem->isEnabled());
+    selectRows(*delegate, {});
+    QCOMPARE(moves(), std::pair(false, false));
+    QVERIFY(!ui.moveUpMenuItem->isEnabled());
+    QVERIFY(single() == allOff);
+
+    // A reload refreshes the move buttons from the selection that survives it.
+    selectRows(*delegate, {1});
+    delegate->files().removeAt({2});
+    delegate->reloadTable();
+    QCOMPARE(moves(), std::pair(true, false));
+}
+
+void ListCommandsTest::movesCarryTheSelection_data()
+{
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QList<int>>("selectedAfter");
+
+    QTest::newRow("block up") << QList<int>{2, 3} << true << QStringList{"A", "C", "D", "B", "E"} << QList<int>{1, 2};
+    QTest::newRow("gap up") << QList<int>{1, 3} << true << QStringList{"B", "A", "D", "C", "E"} << QList<int>{0, 2};
+    QTest::newRow("block down") << QList<int>{1, 2} << false << QStringList{"A", "D", "B", "C", "E"}
+                                << QList<int>{2, 3};
+    QTest::newRow("down from the last row") << QList<int>{2, 4} << false << kFive << QList<int>{};
+}
+
+void ListCommandsTest::movesCarryTheSelection()
+{
+    QFETCH(QList<int>, selected);
+    QFETCH(bool, up);
+    QFETCH(QStringList, after);
+    QFETCH(QList<int>, selectedAfter);
+
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, selected);
+    if (up)
+        delegate->moveUp();
+    else
+        delegate->moveDown();
+    QCOMPARE(names(*delegate), after);
+    QCOMPARE(selectedRows(*delegate), selectedAfter);
+    QCOMPARE(delegate->window()->focusWidget(), delegate->ui()->mainTableView);
+    // The selection change refreshed the buttons and the totals line.
+    QCOMPARE(ui.moveUpButton->isEnabled(), !selectedAfter.isEmpty() && selectedAfter.first() != 0);
+    QCOMPARE(ui.moveDownButton->isEnabled(), !selectedAfter.isEmpty() && selectedAfter.last() != 4);
+    int pages = 0;
+    for (const int row : selectedAfter)
+        pages += delegate->files().at(row)->pages();
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, int(selectedAfter.size()), pages));
+}
+
+void ListCommandsTest::moveScrollsTheMovedRowsIntoView()
+{
+    QStringList many;
+    for (int i = 0; i < 80; ++i)
+        many << QString("f%1").arg(i, 2, 10, QChar('0'));
+    auto delegate = makeWindow(many);
+    CustomTableView* table = delegate->ui()->mainTableView;
+    delegate->window()->resize(900, 400);
+    QCoreApplication::processEvents();
+    auto visible = [&](int row) {
+        return table->viewport()->rect().contains(table->visualRect(delegate->tableModel()->index(row, 1)));
+    };
+
+    selectRows(*delegate, {60, 61});
+    table->scrollToTop();
+    QVERIFY(!visible(62));
+    delegate->moveDown();
+    QCOMPARE(selectedRows(*delegate), (QList<int>{61, 62}));
+    QVERIFY(visible(62));
+
+    selectRows(*delegate, {10, 11});
+    table->scrollToBottom();
+    QVERIFY(!visible(9));
+    delegate->moveUp();
+    QCOMPARE(selectedRows(*delegate), (QList<int>{9, 10}));
+    QVERIFY(visible(9));
+}
+
+void ListCommandsTest::selectAllAndSelectFirstRow()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, {2, 3, 4});
+    ui.deselectAllButton->click();
+    QCOMPARE(selectedRows(*delegate), QList<int>{0});
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 1, 1));
+
+    ui.selectAllButton->click();
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 5, 15));
+
+    delegate->selectDeselectRemoveAction(9);
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(names(*delegate), kFive);
+}
+
+void ListCommandsTest::removeAllAsksFirst()
+{
+    QStringList ten;
+    for (int i = 0; i < 10; ++i)
+        ten << QString("n%1").arg(i);
+    auto delegate = makeWindow(ten);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, {1, 2});
+    const QString totals = ui.labelTotalFiles->text();
+
+    AlertAnswer seen;
+    answerNextAlert("No", &seen);
+    ui.removeAllFilesButton->click();
+    QCOMPARE(seen.title, QString("Folimeter"));
+    QCOMPARE(seen.text, QString("Are you sure to remove all file(s)?"));
+    QCOMPARE(seen.buttons.size(), 2);
+    QVERIFY(seen.buttons.contains("Yes") && seen.buttons.contains("No"));
+    QCOMPARE(seen.defaultButton, QString("Yes"));
+    QCOMPARE(names(*delegate), ten);
+    QCOMPARE(selectedRows(*delegate), (QList<int>{1, 2}));
+    QCOMPARE(ui.labelTotalFiles->text(), totals);
+
+    AlertAnswer seenAgain;
+    answerNextAlert("Yes", &seenAgain);
+    delegate->selectDeselectRemoveAction(3);
+    QVERIFY(delegate->files().isEmpty());
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(0, 0, 0));
+    QVERIFY(!ui.lableDragAndDrop->isHidden());
+    QVERIFY(!ui.removeAllFilesButton->isEnabled());
+    QVERIFY(!ui.selectAllButton->isEnabled());
+}
+
+void ListCommandsTest::removeSelectedKeepsTheRowNumbers()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, {1, 2});
+    ui.removeBtn->click();
+    QCOMPARE(names(*delegate), (QStringList{"A", "D", "E"}));
+    QCOMPARE(selectedRows(*delegate), (QList<int>{1, 2}));
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, 2, 4 + 5));
+
+    selectRows(*delegate, {0, 2});
+    ui.removeSelectedFilesButton->click();
+    QCOMPARE(names(*delegate), QStringList{"D"});
+    QCOMPARE(selectedRows(*delegate), QList<int>{0});
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(1, 1, 4));
+}
+
+void ListCommandsTest::removeWithNothingSelected()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, {});
+
+    // Tag 4 refreshes even when nothing went.
+    ui.labelTotalFiles->setText("stale");
+    delegate->selectDeselectRemoveAction(4);
+    QCOMPARE(names(*delegate), kFive);
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 0, 0));
+
+    // The remove command only refreshes when the list changed.
+    ui.labelTotalFiles->setText("stale");
+    delegate->removeAction();
+    QCOMPARE(names(*delegate), kFive);
+    QCOMPARE(ui.labelTotalFiles->text(), QString("stale"));
+}
+
+void ListCommandsTest::checkMarkCommands()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    delegate->files().at(3)->setIsSelected(false);
+    selectRows(*delegate, {1, 3});
+    const QString totals = ui.labelTotalFiles->text();
+
+    delegate->checkUncheckInvertSelectionAction(3);
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, false, true, true, true}));
+    QCOMPARE(ui.labelTotalFiles->text(), totals);
+    QCOMPARE(delegate->tableModel()->index(1, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+
+    // The context menu's items act on the selected rows.
+    QMenu* menu = delegate->filesContextMenu();
+    QStringList titles;
+    for (QAction* item : menu->actions()) {
+        if (!item->isSeparator())
+            titles << item->text();
+    }
+    QCOMPARE(titles, (QStringList{"Check", "Uncheck", "Invert", "Remove"}));
+    menu->actions().at(0)->trigger();
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, true, true}));
+    menu->actions().at(1)->trigger();
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, false, true, false, true}));
+
+    ui.invertAllMenuItem->trigger();
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{false, true, false, true, false}));
+    ui.checkAllMenuItem->trigger();
+    QCOMPARE(checkMarks(*delegate), QList<bool>(5, true));
+
+    // An unknown variant changes no mark but still refreshes.
+    ui.labelTotalFiles->setText("stale");
+    delegate->checkUncheckInvertAction(5);
+    QCOMPARE(checkMarks(*delegate), QList<bool>(5, true));
+    QCOMPARE(ui.labelTotalFiles->text(), totals);
+
+    ui.uncheckAllMenuItem->trigger();
+    QCOMPARE(checkMarks(*delegate), QList<bool>(5, false));
+    QCOMPARE(selectedRows(*delegate), (QList<int>{1, 3}));
+}
+
+void ListCommandsTest::checkBoxColumnEditsOneItem()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    FileTableModel* model = delegate->tableModel();
+    const int checkColumn = int(FileTableModel::Column::IsSelected);
+    QVERIFY(model->flags(model->index(3, checkColumn)) & Qt::ItemIsUserCheckable);
+    QVERIFY(!(model->flags(model->index(3, 1)) & (Qt::ItemIsUserCheckable | Qt::ItemIsEditable)));
+
+    ui.labelTotalFiles->setText("stale");
+    QVERIFY(model->setData(model->index(3, checkColumn), Qt::Unchecked, Qt::CheckStateRole));
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, false, true}));
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 0, 0));
+
+    QVERIFY(!model->setData(model->index(2, 1), Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(!model->setData(model->index(2, 1), "renamed", Qt::EditRole));
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, false, true}));
+    QCOMPARE(names(*delegate), kFive);
+}
+
+void ListCommandsTest::columnIdentifiersAreExact()
+{
+    auto delegate = makeWindow({"A"});
+    FileTableModel* model = delegate->tableModel();
+    auto alignment = [&](int column) { return model->index(0, column).data(Qt::TextAlignmentRole); };
+
+    QCOMPARE(alignment(int(FileTableModel::Column::SizeInKB)).value<Qt::Alignment>() & Qt::AlignRight, Qt::AlignRight);
+    QCOMPARE(model->index(0, int(FileTableModel::Column::Pages)).data().toString(), QString("1"));
+    QCOMPARE(model->index(0, int(FileTableModel::Column::Name)).data().toString(), QString("A.tif"));
+
+    model->setColumnIdentifiers({"ISSELECTED", "SIZEINKB", "nonsense"});
+    QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QVERIFY(!model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(delegate->files().at(0)->isSelected());
+    QCOMPARE(model->index(0, 1).data().toString(), QString("1 KB"));
+    QVERIFY(!alignment(1).isValid());
+    QCOMPARE(model->index(0, 2).data().toString(), QString());
+}
+
+void ListCommandsTest::headerClicksSortByTwoKeysKeepingTheSelection()
+{
+    auto delegate = makeWindow({});
+    const QList<std::pair<QByteArray, int>> items = {{"b10", 2}, {"c", 1}, {"a", 2}, {"B2", 1}};
+    for (const auto& [name, pages] : items)
+        delegate->files().append(FileItem::makeForTesting("/list/" + name + ".tif", pages, 0));
+    delegate->refreshAfterListChange();
+    delegate->window()->resize(1000, 500);
+    QCoreApplication::processEvents();
+
+    QHeaderView* header = delegate->ui()->mainTableView->horizontalHeader();
+    auto clickHeader = [&](FileTableModel::Column column) {
+        const int section = int(column);
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2, header->height() / 2));
+    };
+    selectRows(*delegate, {0, 1});
+
+    clickHeader(FileTableModel::Column::Name);
+    QCOMPARE(names(*delegate), (QStringList{"a", "B2", "b10", "c"}));
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1}));
+
+    clickHeader(FileTableModel::Column::Pages);
+    QCOMPARE(names(*delegate), (QStringList{"B2", "c", "a", "b10"}));
+    QCOMPARE(header->sortIndicatorSection(), int(FileTableModel::Column::Pages));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    clickHeader(FileTableModel::Column::Pages);
+    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "B2", "c"}));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1}));
+    QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsFor(4, 2, 4));
+
+    // A move keeps the order; the next sort puts the rows back.
+    selectRows(*delegate, {3});
+    delegate->moveUp();
+    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "c", "B2"}));
+    QCOMPARE(delegate->ui()->mainTableView->sortDescriptors().size(), 2);
+    delegate->sortFilesAndReload();
+    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "B2", "c"}));
+}
+
+void ListCommandsTest::noListPathChangesTheListDuringAJob()
+{
+    auto delegate = makeWindow(kFive);
+    Ui::MainWindow& ui = *delegate->ui();
+    selectRows(*delegate, {1, 2});
+    // The flag alone holds every path off; the view state (which disables the table and
+    // the list buttons, but not the move buttons or the menus) is not relied on.
+    delegate->setIsProcessing(true);
+    QVERIFY(ui.moveUpButton->isEnabled() && ui.moveDownButton->isEnabled());
+    const QList<bool> marks = checkMarks(*delegate);
+
+    ui.moveUpButton->click();
+    ui.moveDownButton->click();
+    ui.moveUpMenuItem->trigger();
+    ui.removeSelectedMenuItem->trigger();
+    ui.removeAllMenuItem->trigger(); // would ask first: no alert may open
+    ui.invertSelectedMenuItem->trigger();
+    ui.invertAllMenuItem->trigger();
+    for (QAction* item : delegate->filesContextMenu()->actions())
+        item->trigger();
+    delegate->removeAction();
+    QTest::keyClick(ui.mainTableView, Qt::Key_Delete);
+    QTest::keyClick(ui.mainTableView, Qt::Key_Down, Qt::ControlModifier);
+    FileTableModel* model = delegate->tableModel();
+    QVERIFY(!model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+    delegate->tableViewHeaderClicked(int(FileTableModel::Column::Pages));
+    QCOMPARE(names(*delegate), kFive);
+    QCOMPARE(checkMarks(*delegate), marks);
+    QVERIFY(ui.mainTableView->sortDescriptors().isEmpty());
+
+    delegate->setIsProcessing(false);
+    delegate->resetView(true);
+    QTest::keyClick(ui.mainTableView, Qt::Key_Down, Qt::ControlModifier);
+    QCOMPARE(names(*delegate), (QStringList{"A", "D", "B", "C", "E"}));
+}
+
+QTEST_MAIN(ListCommandsTest)
+#include "tst_listcommands.moc"
