@@ -128,6 +128,10 @@ void FolimeterAppDelegate::reloadTable()
         for (const QModelIndex& index : table->selectionModel()->selectedRows())
             rows.append(index.row());
     }
+    // The keyboard's place in the table, kept like the selection by row number.
+    const QModelIndex current = table->currentIndex();
+    const int currentRow = current.row();
+    const int currentColumn = current.column();
     m_tableModel->reloadData();
     if (!table->selectionModel())
         return;
@@ -138,4 +142,7 @@ void FolimeterAppDelegate::reloadTable()
             selection.select(m_tableModel->index(row, 0), m_tableModel->index(row, lastColumn));
     }
     table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (currentRow >= 0 && currentRow < m_tableModel->rowCount())
+        table->selectionModel()->setCurrentIndex(m_tableModel->index(currentRow, currentColumn),
+                                                 QItemSelectionModel::NoUpdate);
 }

@@ -204,8 +204,12 @@ void showMovedRows(FolimeterAppDelegate& delegate, const std::vector<qsizetype>&
     for (const qsizetype row : rows)
         selection.select(model->index(int(row), 0), model->index(int(row), model->columnCount() - 1));
     table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (!rows.empty())
-        table->scrollTo(model->index(int(scrollToLast ? rows.back() : rows.front()), 0));
+    if (!rows.empty()) {
+        const QModelIndex shown = model->index(int(scrollToLast ? rows.back() : rows.front()), 0);
+        // The arrow keys go on from the moved rows.
+        table->selectionModel()->setCurrentIndex(shown, QItemSelectionModel::NoUpdate);
+        table->scrollTo(shown);
+    }
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -64,7 +64,7 @@ void answerNextAlert(const QString& answer, AlertAnswer* seen)
 class ListCommandsTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path())); }
     void emptyListDisablesMovesAndSingleFileButtons();
     void buttonsFollowTheSelection();
     void movesCarryTheSelection_data();
@@ -79,6 +79,9 @@ private slots:
     void columnIdentifiersAreExact();
     void headerClicksSortByTwoKeysKeepingTheSelection();
     void noListPathChangesTheListDuringAJob();
+
+private:
+    QTemporaryDir m_config;
 };
 
 void ListCommandsTest::emptyListDisablesMovesAndSingleFileButtons()
