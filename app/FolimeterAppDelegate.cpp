@@ -24,8 +24,17 @@ FolimeterAppDelegate::FolimeterAppDelegate(QObject* parent)
     m_ui->mainTableView->setSortingEnabled(false);
     m_ui->mainTableView->verticalHeader()->hide();
     m_ui->mainTableView->horizontalHeader()->setStretchLastSection(true);
-    m_ui->mainTableView->setColumnWidth(int(FileTableModel::Column::IsSelected), 28);
-    m_ui->mainTableView->setColumnWidth(int(FileTableModel::Column::Name), 220);
+    // One line per file: the dates fit their columns unwrapped.
+    m_ui->mainTableView->setWordWrap(false);
+    m_ui->mainTableView->verticalHeader()->setDefaultSectionSize(m_ui->mainTableView->fontMetrics().height() + 8);
+    const std::pair<FileTableModel::Column, int> widths[] = {
+        {FileTableModel::Column::IsSelected, 28},   {FileTableModel::Column::Name, 220},
+        {FileTableModel::Column::Pages, 70},        {FileTableModel::Column::SizeInKB, 80},
+        {FileTableModel::Column::Type, 60},         {FileTableModel::Column::DateModified, 160},
+        {FileTableModel::Column::DateCreated, 160}, {FileTableModel::Column::DateAccessed, 160},
+    };
+    for (const auto& [column, width] : widths)
+        m_ui->mainTableView->setColumnWidth(int(column), width);
     m_ui->lableDragAndDrop->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_ui->mainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     setupGathering();
