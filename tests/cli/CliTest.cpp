@@ -232,6 +232,14 @@ TEST(Cli, ExitStatuses)
         EXPECT_TRUE(run.err.contains("cannot read list")) << run.err.constData();
     }
 
+    // A path that cannot be followed (a link to itself) is reported the same way.
+    ASSERT_TRUE(QFile::link(dir.filePath("loop"), dir.filePath("loop")));
+    run = runCli({dir.filePath("loop"), root + "/b.TIFF"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(namesAndPages(run.out), (Rows{{"b.TIFF", 2}}));
+    EXPECT_TRUE(run.err.contains("cannot read '" + QFile::encodeName(dir.filePath("loop")) + "'"))
+        << run.err.constData();
+
     // A folder that cannot be read is passed over and reported (root reads everything).
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(QFile::encodeName(root + "/sub/deep").constData(), 0), 0);
