@@ -270,7 +270,7 @@ int runCliCounter(const CliOptions& options)
             // The job's own Cancel, then a short grace for it to end by itself; a file whose
             // count takes longer is not waited for.
             host.cancel();
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
             while (!jobDone && std::chrono::steady_clock::now() < deadline)
                 waitForWake(50);
             if (jobDone)

@@ -1,5 +1,7 @@
 #include "cli/HeadlessJobHost.h"
 
+#include <utility>
+
 bool HeadlessJobHost::performOnMain(const std::function<void()>& fn)
 {
     std::lock_guard lock(m_listMutex);
