@@ -1,0 +1,10 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+
+// One run of folimeter-cli: gathers the given paths and lists on a job thread, shows a progress
+// line on a terminal, writes the export and the totals, and returns the exit status (0 all
+// went well, 1 some path could not be read or the result could not be written). SIGINT and
+// SIGTERM cancel the job and end the process by that signal within a second, with nothing
+// written to standard output or --output.
+int runCliCounter(const CliOptions& options);
