@@ -491,6 +491,7 @@ JobResult runJob(const QString& root, int threads, bool keepPaths = false)
     progressTimer.start();
     tick.start();
 
+    malloc_trim(0); // what earlier phases freed does not count towards this job's peak
     resetPeakRss();
     const double cpuStart = processCpuSeconds();
     const auto start = Clock::now();
