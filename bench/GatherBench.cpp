@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -100,6 +101,7 @@ struct Options {
     int runs = 3;
     int memoryItems = 1000000;
     int stallFiles = 100000;
+    QString writeOnly; // write the tree here and stop (for profiling)
 };
 
 void printUsage(FILE* out)
@@ -112,7 +114,8 @@ void printUsage(FILE* out)
                  "  --threads N       threads of the all-cores job (default: as the window, %d here)\n"
                  "  --runs N          timed jobs per thread count, the median is shown (default 3)\n"
                  "  --memory-items N  items of the memory measurement (default 1000000, 0 skips it)\n"
-                 "  --stall-files N   files of the stall check's job (default 100000, 0 skips it)\n",
+                 "  --stall-files N   files of the stall check's job (default 100000, 0 skips it)\n"
+                 "  --write-tree DIR  only write the tree into DIR (a new folder) and stop\n",
                  kDefaultFiles, kDefaultFiles, QThread::idealThreadCount());
 }
 
@@ -157,6 +160,9 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
             ok = parseCount(value, 0, 20000000, options.memoryItems);
         } else if (arg == "--stall-files") {
             ok = parseCount(value, 0, 2000000, options.stallFiles);
+        } else if (arg == "--write-tree") {
+            options.writeOnly = QString::fromLocal8Bit(value);
+            ok = !options.writeOnly.isEmpty() && !QFileInfo::exists(options.writeOnly);
         }
         if (!ok) {
             std::fprintf(stderr, "bad argument: %s %s\n", arg.c_str(), value);
@@ -481,7 +487,7 @@ JobResult runJob(const QString& root, int threads, bool keepPaths = false)
     // could not turn (main-thread steps plus whatever the system scheduler adds).
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(2);
+    tick.setInterval(5);
     auto lastTick = Clock::now();
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const auto now = Clock::now();
@@ -797,7 +803,8 @@ int main(int argc, char** argv)
     std::vector<Template> templates;
     Tree tree;
     const auto start = Clock::now();
-    if (!makeTemplates(dir.path(), templates) || !writeTree(dir.filePath("tree"), options.files, templates, tree)) {
+    const QString root = options.writeOnly.isEmpty() ? dir.filePath("tree") : options.writeOnly;
+    if (!makeTemplates(dir.path(), templates) || !writeTree(root, options.files, templates, tree)) {
         std::fprintf(stderr, "could not write the tree\n");
         return 2;
     }
@@ -815,6 +822,8 @@ int main(int argc, char** argv)
     std::printf("Machine: %d hardware threads, load average %.2f at start; warm page cache\n\n",
                 QThread::idealThreadCount(), load[0]);
 
+    if (!options.writeOnly.isEmpty())
+        return 0;
     Outcome outcome;
     gatheringPhase(tree.root, tree, options, threads, outcome);
     if (options.memoryItems > 0)
