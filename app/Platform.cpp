@@ -127,6 +127,15 @@ std::optional<ResourceValues> resourceValues(const QByteArray& nativePath)
     return values;
 }
 
+std::optional<qint64> allocatedSize(const QByteArray& nativePath)
+{
+    struct statx st {};
+    if (nativePath.isEmpty() || statx(AT_FDCWD, nativePath.constData(), 0, STATX_BLOCKS, &st) != 0 ||
+        !(st.stx_mask & STATX_BLOCKS))
+        return std::nullopt;
+    return qint64(st.stx_blocks) * 512;
+}
+
 std::optional<QDateTime> resourceDate(const QByteArray& nativePath, DateKey key)
 {
     struct statx st {};

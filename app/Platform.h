@@ -58,6 +58,10 @@ struct ResourceValues {
 // file cannot be examined.
 std::optional<ResourceValues> resourceValues(const QByteArray& nativePath);
 
+// Allocated size alone (blocks in use × 512), symbolic links followed; none when the file
+// cannot be examined. Cheaper than resourceValues: no dates are made.
+std::optional<qint64> allocatedSize(const QByteArray& nativePath);
+
 enum class DateKey { ContentModification, Creation, ContentAccess };
 
 // One date of the file at `nativePath`; none when unavailable.

@@ -9,6 +9,10 @@ namespace {
 // main-thread call admits (keeps every main-thread step short).
 constexpr size_t kAheadPerWorker = 32;
 constexpr size_t kMaxBatch = 256;
+// Each main-thread call costs a round trip between threads, as much as measuring a small
+// file: measured files are admitted together, at least this often (and whenever the window
+// of files measured ahead is full), rather than one call per file.
+constexpr auto kAdmissionInterval = std::chrono::milliseconds(20);
 } // namespace
 
 AdmissionQueue::AdmissionQueue(GatherHost& host, int threads, JobProgress* progress)
@@ -72,16 +76,19 @@ bool AdmissionQueue::submit(const QByteArray& nativePath)
         m_workAvailable.notify_one();
     }
 
-    admitReady(false);
+    if (std::chrono::steady_clock::now() - m_lastAdmission >= kAdmissionInterval)
+        admitReady(0);
+    // A full window waits until half of it is measured, so that one call admits many files
+    // while the workers go on with the other half.
     while (!m_stopped && m_window.size() >= m_maxAhead)
-        admitReady(true);
+        admitReady(m_maxAhead / 2);
     return !m_stopped;
 }
 
 qint64 AdmissionQueue::finish()
 {
     while (!m_stopped && !m_window.empty())
-        admitReady(true);
+        admitReady(1);
     abandon();
     return m_appended;
 }
@@ -102,15 +109,22 @@ void AdmissionQueue::abandon()
     m_submitted.clear();
 }
 
-void AdmissionQueue::admitReady(bool waitForHead)
+void AdmissionQueue::admitReady(size_t minimum)
 {
     std::vector<std::shared_ptr<Slot>> batch;
     {
         std::unique_lock lock(m_mutex);
         if (m_window.empty())
             return;
-        if (waitForHead)
-            m_slotDone.wait(lock, [this] { return m_window.front()->done; });
+        minimum = std::min(minimum, m_window.size());
+        if (minimum > 0) {
+            m_slotDone.wait(lock, [this, minimum] {
+                size_t done = 0;
+                while (done < minimum && m_window[done]->done)
+                    ++done;
+                return done == minimum;
+            });
+        }
         while (!m_window.empty() && m_window.front()->done && batch.size() < kMaxBatch) {
             batch.push_back(std::move(m_window.front()));
             m_window.pop_front();
@@ -122,6 +136,7 @@ void AdmissionQueue::admitReady(bool waitForHead)
 
 void AdmissionQueue::admitBatch(std::vector<std::shared_ptr<Slot>> batch)
 {
+    m_lastAdmission = std::chrono::steady_clock::now();
     // Each file is admitted, then Cancel is looked at: the head is always admitted, and once
     // the flag is down everything behind it is dropped.
     const bool ran = m_host.performOnMain([&] {

@@ -5,6 +5,7 @@
 
 #include <QSet>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -42,7 +43,9 @@ private:
     };
 
     void workerLoop();
-    void admitReady(bool waitForHead);
+    // Admits the measured files at the head of the window, after waiting until at least
+    // `minimum` of them (or the whole window, when smaller) are measured.
+    void admitReady(size_t minimum);
     void admitBatch(std::vector<std::shared_ptr<Slot>> batch);
 
     GatherHost& m_host;
@@ -62,4 +65,5 @@ private:
     QSet<QByteArray> m_submitted;               // a path found twice in one job is measured once
     bool m_stopped = false;
     qint64 m_appended = 0;
+    std::chrono::steady_clock::time_point m_lastAdmission; // the first file is admitted at once
 };

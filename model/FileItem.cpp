@@ -66,8 +66,9 @@ void FileItem::setFilePath(const QUrl& url)
 
 void FileItem::measure()
 {
-    if (const auto values = platform::resourceValues(m_nativePath))
-        m_size = values->allocatedSize;
+    // The size alone: making the dates of resourceValues costs more than a stat, for every file.
+    if (const auto size = platform::allocatedSize(m_nativePath))
+        m_size = *size;
     m_pages = pageCountForPath(m_nativePath, QString(""));
 }
 

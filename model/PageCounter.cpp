@@ -2,26 +2,34 @@
 
 #include <QFile>
 
+#include <qpdf/InputSource.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <tiffio.h>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace pagecount {
 
 namespace {
 
-// A read-only mapping of a whole file; empty when the file cannot be opened or is empty.
-class MappedFile {
+// An open regular file, read with pread through a small window. Nothing is mapped: mapping
+// and unmapping a file for every count made each unmapping interrupt the other cores to
+// flush their address translations, which on a virtual machine cost more than counting a
+// small file and kept counting on several threads from going faster than on one.
+class FileReader {
 public:
-    explicit MappedFile(const QByteArray& path)
+    explicit FileReader(const QByteArray& path)
     {
         // Non-blocking, so that a FIFO or device under a .tif or .pdf name cannot hold the
         // count up; only regular files are read.
@@ -29,31 +37,82 @@ public:
         if (m_fd < 0)
             return;
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+            ::close(m_fd);
+            m_fd = -1;
             return;
-        void* data = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
-        if (data == MAP_FAILED)
-            return;
-        m_data = static_cast<const char*>(data);
-        m_size = size_t(st.st_size);
+        }
+        m_size = quint64(st.st_size);
     }
-    ~MappedFile()
+    ~FileReader()
     {
-        if (m_data)
-            ::munmap(const_cast<char*>(m_data), m_size);
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
 
-    const char* data() const { return m_data; }
-    size_t size() const { return m_size; }
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    quint64 size() const { return m_size; }
+
+    // Copies up to `count` bytes at `offset` into `out`; returns how many (fewer at the end
+    // of the file or on an error).
+    size_t readAt(quint64 offset, char* out, size_t count)
+    {
+        size_t done = 0;
+        while (done < count && offset < m_size) {
+            if (offset >= m_windowStart && offset < m_windowStart + m_windowLength) {
+                const size_t n = std::min(count - done, size_t(m_windowStart + m_windowLength - offset));
+                std::memcpy(out + done, m_window.get() + (offset - m_windowStart), n);
+                done += n;
+                offset += n;
+                continue;
+            }
+            if (count - done >= kWindowBytes) {
+                // A large read goes straight to the caller.
+                const ssize_t n = preadFully(out + done, count - done, offset);
+                if (n <= 0)
+                    break;
+                done += size_t(n);
+                offset += quint64(n);
+                continue;
+            }
+            if (!m_window)
+                m_window = std::make_unique<char[]>(kWindowBytes);
+            const ssize_t n = preadFully(m_window.get(), kWindowBytes, offset);
+            m_windowStart = offset;
+            m_windowLength = n > 0 ? size_t(n) : 0;
+            if (n <= 0)
+                break;
+        }
+        return done;
+    }
 
 private:
+    static constexpr size_t kWindowBytes = 16 * 1024;
+
+    ssize_t preadFully(char* out, size_t count, quint64 offset)
+    {
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(m_fd, out + done, count - done, off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return done > 0 ? ssize_t(done) : -1;
+            if (n == 0)
+                break;
+            done += size_t(n);
+        }
+        return ssize_t(done);
+    }
+
     int m_fd = -1;
-    const char* m_data = nullptr;
-    size_t m_size = 0;
+    quint64 m_size = 0;
+    std::unique_ptr<char[]> m_window;
+    quint64 m_windowStart = 0;
+    size_t m_windowLength = 0;
 };
 
 bool hasTiffSignature(const char* data, size_t size)
@@ -66,62 +125,58 @@ bool hasTiffSignature(const char* data, size_t size)
     return little || big;
 }
 
-// libtiff reads the mapped bytes through these client procedures.
-struct MemoryStream {
-    const char* data;
-    toff_t size;
+// libtiff reads the file through these client procedures.
+struct TiffStream {
+    FileReader* reader;
     toff_t position;
 };
 
-tmsize_t memRead(thandle_t handle, void* buffer, tmsize_t count)
+tmsize_t streamRead(thandle_t handle, void* buffer, tmsize_t count)
 {
-    auto* s = static_cast<MemoryStream*>(handle);
-    if (count <= 0 || s->position >= s->size)
+    auto* s = static_cast<TiffStream*>(handle);
+    if (count <= 0)
         return 0;
-    const toff_t available = s->size - s->position;
-    const toff_t n = std::min<toff_t>(toff_t(count), available);
-    std::memcpy(buffer, s->data + s->position, size_t(n));
+    const size_t n = s->reader->readAt(s->position, static_cast<char*>(buffer), size_t(count));
     s->position += n;
     return tmsize_t(n);
 }
 
-tmsize_t memWrite(thandle_t, void*, tmsize_t)
+tmsize_t streamWrite(thandle_t, void*, tmsize_t)
 {
     return -1;
 }
 
-toff_t memSeek(thandle_t handle, toff_t offset, int whence)
+toff_t streamSeek(thandle_t handle, toff_t offset, int whence)
 {
-    auto* s = static_cast<MemoryStream*>(handle);
+    auto* s = static_cast<TiffStream*>(handle);
     toff_t base = 0;
     if (whence == SEEK_CUR)
         base = s->position;
     else if (whence == SEEK_END)
-        base = s->size;
+        base = s->reader->size();
     if (offset > std::numeric_limits<toff_t>::max() - base)
         return toff_t(-1);
     s->position = base + offset;
     return s->position;
 }
 
-int memClose(thandle_t)
+int streamClose(thandle_t)
 {
     return 0;
 }
-toff_t memSize(thandle_t handle)
+
+toff_t streamSize(thandle_t handle)
 {
-    return static_cast<MemoryStream*>(handle)->size;
+    return static_cast<TiffStream*>(handle)->reader->size();
 }
 
-int memMap(thandle_t handle, void** base, toff_t* size)
+// No mapping: libtiff then reads through streamRead.
+int streamMap(thandle_t, void**, toff_t*)
 {
-    auto* s = static_cast<MemoryStream*>(handle);
-    *base = const_cast<char*>(s->data);
-    *size = s->size;
-    return 1;
+    return 0;
 }
 
-void memUnmap(thandle_t, void*, toff_t) {}
+void streamUnmap(thandle_t, void*, toff_t) {}
 
 // libtiff reports through these; the count must print nothing, whatever the file holds.
 int silentHandler(TIFF*, void*, const char*, const char*, va_list)
@@ -129,9 +184,15 @@ int silentHandler(TIFF*, void*, const char*, const char*, va_list)
     return 1;
 }
 
-qint32 tiffImageCountInMemory(const char* data, size_t size)
+bool startsAsTiff(FileReader& file)
 {
-    if (!hasTiffSignature(data, size))
+    char header[8];
+    return file.readAt(0, header, sizeof header) == sizeof header && hasTiffSignature(header, sizeof header);
+}
+
+qint32 tiffImageCountOf(FileReader& file)
+{
+    if (!startsAsTiff(file))
         return 0;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options)
@@ -139,10 +200,10 @@ qint32 tiffImageCountInMemory(const char* data, size_t size)
     TIFFOpenOptionsSetErrorHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, 64 * 1024 * 1024);
-    MemoryStream stream{data, toff_t(size), 0};
-    // "h": read only the header and first directory; "m" off: we hand libtiff the mapping ourselves.
-    TIFF* tiff =
-        TIFFClientOpenExt("", "rh", &stream, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap, options);
+    TiffStream stream{&file, 0};
+    // "h": read only the header and first directory; "m": no mapping, reads go through the stream.
+    TIFF* tiff = TIFFClientOpenExt("", "rhm", &stream, streamRead, streamWrite, streamSeek, streamClose, streamSize,
+                                   streamMap, streamUnmap, options);
     TIFFOpenOptionsFree(options);
     if (!tiff)
         return 0;
@@ -151,13 +212,80 @@ qint32 tiffImageCountInMemory(const char* data, size_t size)
     return count > tdir_t(std::numeric_limits<qint32>::max()) ? 0 : qint32(count);
 }
 
-qint32 pdfPageCountInMemory(const char* data, size_t size, const QByteArray& description, const QString& password)
+// qpdf reads the file through this, out of the reader's window, as it would read a buffer.
+class ReaderInputSource : public InputSource {
+public:
+    ReaderInputSource(FileReader& file, std::string name)
+        : m_file(file), m_name(std::move(name)), m_end(qpdf_offset_t(file.size()))
+    {
+    }
+
+    // The offset of the next end-of-line character, or the end of the file when none is left;
+    // the position moves past it and past any end-of-line characters right after it.
+    qpdf_offset_t findAndSkipNextEOL() override
+    {
+        char c = 0;
+        while (m_offset < m_end && byteAt(m_offset, c)) {
+            if (c == '\r' || c == '\n') {
+                const qpdf_offset_t eol = m_offset++;
+                while (m_offset < m_end && byteAt(m_offset, c) && (c == '\r' || c == '\n'))
+                    ++m_offset;
+                return eol;
+            }
+            ++m_offset;
+        }
+        m_offset = m_end;
+        return m_end;
+    }
+
+    std::string const& getName() const override { return m_name; }
+    qpdf_offset_t tell() override { return m_offset; }
+
+    void seek(qpdf_offset_t offset, int whence) override
+    {
+        const qpdf_offset_t base = whence == SEEK_END ? m_end : whence == SEEK_CUR ? m_offset : 0;
+        if ((offset > 0 && base > std::numeric_limits<qpdf_offset_t>::max() - offset) || base + offset < 0)
+            throw std::runtime_error(m_name + ": seek out of range");
+        m_offset = base + offset;
+    }
+
+    void rewind() override { m_offset = 0; }
+
+    size_t read(char* buffer, size_t length) override
+    {
+        if (m_offset >= m_end) {
+            last_offset = m_end;
+            return 0;
+        }
+        last_offset = m_offset;
+        const size_t n = m_file.readAt(quint64(m_offset), buffer, length);
+        m_offset += qpdf_offset_t(n);
+        return n;
+    }
+
+    void unreadCh(char) override
+    {
+        if (m_offset > 0)
+            --m_offset;
+    }
+
+private:
+    bool byteAt(qpdf_offset_t offset, char& c) { return m_file.readAt(quint64(offset), &c, 1) == 1; }
+
+    FileReader& m_file;
+    std::string m_name;
+    qpdf_offset_t m_end;
+    qpdf_offset_t m_offset = 0;
+};
+
+qint32 pdfPageCountOf(FileReader& file, const QByteArray& description, const QString& password)
 {
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
         const QByteArray pw = password.toUtf8();
-        pdf.processMemoryFile(description.constData(), data, size, pw.isNull() ? "" : pw.constData());
+        pdf.processInputSource(std::make_shared<ReaderInputSource>(file, description.toStdString()),
+                               pw.isNull() ? "" : pw.constData());
         const size_t pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
         return pages > size_t(std::numeric_limits<qint32>::max()) ? 0 : qint32(pages);
     } catch (...) {
@@ -170,14 +298,14 @@ qint32 pdfPageCountInMemory(const char* data, size_t size, const QByteArray& des
 
 qint32 tiffImageCount(const QByteArray& nativePath)
 {
-    MappedFile file(nativePath);
-    return file.data() ? tiffImageCountInMemory(file.data(), file.size()) : 0;
+    FileReader file(nativePath);
+    return file.isOpen() ? tiffImageCountOf(file) : 0;
 }
 
 qint32 pdfPageCount(const QByteArray& nativePath, const QString& password)
 {
-    MappedFile file(nativePath);
-    return file.data() ? pdfPageCountInMemory(file.data(), file.size(), nativePath, password) : 0;
+    FileReader file(nativePath);
+    return file.isOpen() ? pdfPageCountOf(file, nativePath, password) : 0;
 }
 
 } // namespace pagecount
@@ -199,14 +327,14 @@ qint32 pageCountForPath(const QByteArray& nativePath, const QString& password)
 {
     if (nativePath.isEmpty())
         return 0;
-    pagecount::MappedFile file(nativePath);
-    if (!file.data())
+    pagecount::FileReader file(nativePath);
+    if (!file.isOpen())
         return 0;
-    if (const qint32 images = pagecount::tiffImageCountInMemory(file.data(), file.size()); images != 0)
+    if (const qint32 images = pagecount::tiffImageCountOf(file); images != 0)
         return images;
     if (!hasPdfExtension(nativePath))
         return 0;
-    return pagecount::pdfPageCountInMemory(file.data(), file.size(), nativePath, password);
+    return pagecount::pdfPageCountOf(file, nativePath, password);
 }
 
 qint32 getTiffPageCount(const QUrl& url, const QString& password)

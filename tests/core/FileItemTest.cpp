@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -57,6 +58,26 @@ TEST_F(PageCount, CountsPdfStructures)
     EXPECT_EQ(count("plain.pdf"), 12);
     EXPECT_EQ(count("objstm.pdf"), 30);
     EXPECT_EQ(count("linear.pdf"), 8);
+}
+
+// Files far larger than one read of the counter: directories, cross-reference tables and
+// trailers lie at many offsets, some across the boundary of two reads.
+TEST_F(PageCount, CountsFilesThatSpanManyReads)
+{
+    ASSERT_TRUE(fixtures::writeTiff(path("le.tif"), {.pages = 150, .width = 100, .height = 90}));
+    ASSERT_TRUE(fixtures::writeTiff(path("be.tif"), {.pages = 149, .bigEndian = true, .width = 77, .height = 51}));
+    ASSERT_TRUE(fixtures::writeTiff(path("big.tiff"), {.pages = 151, .bigTiff = true, .width = 130, .height = 20}));
+    ASSERT_TRUE(fixtures::writePdf(path("plain.pdf"), {.pages = 700}));
+    ASSERT_TRUE(fixtures::writePdf(path("objstm.pdf"), {.pages = 701, .objectStreams = true}));
+    ASSERT_TRUE(fixtures::writePdf(path("linear.pdf"), {.pages = 702, .linearize = true}));
+    for (const char* name : {"le.tif", "be.tif", "big.tiff", "plain.pdf", "objstm.pdf", "linear.pdf"})
+        ASSERT_GT(QFileInfo(path(name)).size(), 64 * 1024) << name;
+    EXPECT_EQ(count("le.tif"), 150);
+    EXPECT_EQ(count("be.tif"), 149);
+    EXPECT_EQ(count("big.tiff"), 151);
+    EXPECT_EQ(count("plain.pdf"), 700);
+    EXPECT_EQ(count("objstm.pdf"), 701);
+    EXPECT_EQ(count("linear.pdf"), 702);
 }
 
 TEST_F(PageCount, EncryptedPdfOpensWithEmptyPasswordOtherwiseZero)

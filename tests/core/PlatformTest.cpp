@@ -112,11 +112,13 @@ TEST(ResourceValues, SizesAndDates)
     EXPECT_EQ(values->fileSize, 10000);
     EXPECT_GE(values->allocatedSize, 10000);
     EXPECT_EQ(values->allocatedSize % 512, 0);
+    EXPECT_EQ(platform::allocatedSize(QFile::encodeName(dir.filePath("a.bin"))), values->allocatedSize);
     ASSERT_TRUE(values->contentModificationDate);
     EXPECT_LE(qAbs(values->contentModificationDate->secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_TRUE(values->contentAccessDate);
     EXPECT_TRUE(platform::resourceValues(QFile::encodeName(dir.path()))->isDirectory);
     EXPECT_FALSE(platform::resourceValues(QFile::encodeName(dir.filePath("missing"))));
+    EXPECT_FALSE(platform::allocatedSize(QFile::encodeName(dir.filePath("missing"))));
     EXPECT_FALSE(platform::resourceDate(QFile::encodeName(dir.filePath("missing")), platform::DateKey::Creation));
 }
 

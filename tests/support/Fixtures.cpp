@@ -27,6 +27,14 @@ uint16_t libtiffCompression(TiffCompression c)
         return COMPRESSION_PACKBITS;
     case TiffCompression::Ccitt4:
         return COMPRESSION_CCITTFAX4;
+    case TiffCompression::Ccitt3:
+        return COMPRESSION_CCITTFAX3;
+    case TiffCompression::Jpeg:
+        return COMPRESSION_JPEG;
+    case TiffCompression::Zstd:
+        return COMPRESSION_ZSTD;
+    case TiffCompression::Lzma:
+        return COMPRESSION_LZMA;
     }
     return COMPRESSION_NONE;
 }
@@ -42,7 +50,8 @@ bool writeTiff(const QString& path, const TiffOptions& options)
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), mode.c_str());
     if (!tiff)
         return false;
-    const bool bilevel = options.compression == TiffCompression::Ccitt4;
+    const bool bilevel =
+        options.compression == TiffCompression::Ccitt4 || options.compression == TiffCompression::Ccitt3;
     const uint32_t width = uint32_t(options.width);
     const uint32_t height = uint32_t(options.height);
     const tmsize_t rowBytes = bilevel ? tmsize_t((width + 7) / 8) : tmsize_t(width);

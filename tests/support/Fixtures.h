@@ -8,7 +8,8 @@
 
 namespace fixtures {
 
-enum class TiffCompression { None, Lzw, Deflate, PackBits, Ccitt4 };
+// Ccitt3 and Ccitt4 write bilevel images; the others 8-bit greyscale.
+enum class TiffCompression { None, Lzw, Deflate, PackBits, Ccitt4, Ccitt3, Jpeg, Zstd, Lzma };
 
 struct TiffOptions {
     int pages = 1;
