@@ -28,9 +28,15 @@ FolimeterAppDelegate::FolimeterAppDelegate(QObject* parent)
     m_ui->mainTableView->setColumnWidth(int(FileTableModel::Column::Name), 220);
     m_ui->lableDragAndDrop->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_ui->mainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    setupGathering();
 }
 
-FolimeterAppDelegate::~FolimeterAppDelegate() = default;
+FolimeterAppDelegate::~FolimeterAppDelegate()
+{
+    // A job's thread calls back into this object: stop it and let it finish first.
+    setIsProcessing(false);
+    waitForJob(5000);
+}
 
 void FolimeterAppDelegate::awakeFromNib()
 {

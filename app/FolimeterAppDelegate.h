@@ -1,12 +1,14 @@
 #pragma once
 
 #include "gather/Arguments.h"
+#include "gather/GatherHost.h"
 #include "model/FileList.h"
 
 #include <QDateTime>
 #include <QObject>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -79,6 +81,31 @@ public:
     // Sorts `files` by the table's current sort descriptors and reloads the table.
     void sortFilesAndReload();
 
+    // The Add Files and Add Folder choosers (window-modal); a confirmed choice starts a job.
+    void addFiles();
+    void addFolder();
+    void openPanelDidEnd(bool accepted, const QList<QUrl>& urls, bool isFolders);
+    // Processing state of a job, on the main thread.
+    void startProcess();
+    void stopProcess();
+    // Sets the time-taken label; none gives "Total Time Taken : 0 sec(s)".
+    void updateTimeTakenLabel(const std::optional<QString>& text);
+    // Asks a running job to stop.
+    void cancelAction();
+    // Counters of the running (or last) job, for the status bar.
+    const JobProgress& jobProgress() const { return m_jobProgress; }
+    // Waits, handling events, until no job runs or `timeoutMs` has passed; true when none runs.
+    bool waitForJob(int timeoutMs);
+
+    // ---- Export ----
+
+    // Asks for a destination (window-modal save dialog) and writes the list there.
+    void exportAction();
+    // Writes the list to `path`; a failure is shown in an alert naming the path and reason.
+    bool exportToFile(const QString& path);
+    // Shows a modal alert titled with the application title (tests may replace it).
+    std::function<void(const QString& message)> showAlert;
+
     // ---- Totals line ----
 
     // Both labels: file count, selected rows and their TIFF and PDF pages; whole-list pages.
@@ -100,4 +127,9 @@ private:
     std::optional<QDateTime> m_endTime;
     std::atomic_bool m_isProcessing{false};
     std::atomic_int m_runningJobs{0};
+    JobProgress m_jobProgress;
+    class QTimer* m_progressTimer = nullptr;
+
+    void setupGathering();
+    void showJobProgress();
 };

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -18,6 +19,7 @@ struct PendingCall {
     std::condition_variable condition;
     bool finished = false;
     bool ran = false;
+    std::exception_ptr error;
 };
 
 std::mutex g_registryMutex;
@@ -94,8 +96,14 @@ bool performOnMainThread(const std::function<void()>& fn)
                 if (call->finished)
                     return; // released by quitting before it could run
             }
-            fn();
+            std::exception_ptr error;
+            try {
+                fn();
+            } catch (...) {
+                error = std::current_exception();
+            }
             std::lock_guard lock(call->mutex);
+            call->error = error;
             call->ran = true;
             call->finished = true;
             call->condition.notify_all();
@@ -104,5 +112,7 @@ bool performOnMainThread(const std::function<void()>& fn)
 
     std::unique_lock lock(call->mutex);
     call->condition.wait(lock, [&] { return call->finished; });
+    if (call->error)
+        std::rethrow_exception(call->error);
     return call->ran;
 }

@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <locale.h>
 
-namespace {
-
-QByteArray absoluteNativePath(const QByteArray& path)
+QByteArray FileItem::absoluteNativePath(const QByteArray& path)
 {
     if (path.isEmpty() || path.startsWith('/'))
         return path;
@@ -23,6 +21,8 @@ QByteArray absoluteNativePath(const QByteArray& path)
         base += '/';
     return base + path;
 }
+
+namespace {
 
 // printf-style formatting in the C locale, whatever the process locale: the size text's
 // decimal separator is always ".", and ties round to even as the C library does.

@@ -67,6 +67,9 @@ public:
     // (factors of 1000, a trailing ".0" dropped).
     static QString sizeText(qint64 bytes);
 
+    // `path` made absolute against the current folder, joined as written (no cleaning).
+    static QByteArray absoluteNativePath(const QByteArray& path);
+
     // Test hook: an item with the given values, not measured.
     static std::shared_ptr<FileItem> makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size);
 

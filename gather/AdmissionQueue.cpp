@@ -1,0 +1,148 @@
+#include "gather/AdmissionQueue.h"
+
+#include "model/FileList.h"
+
+#include <algorithm>
+
+namespace {
+// How far measuring may run ahead of admission, per worker, and the most files one
+// main-thread call admits (keeps every main-thread step short).
+constexpr size_t kAheadPerWorker = 32;
+constexpr size_t kMaxBatch = 256;
+} // namespace
+
+AdmissionQueue::AdmissionQueue(GatherHost& host, int threads, JobProgress* progress)
+    : m_host(host), m_progress(progress), m_maxAhead(kAheadPerWorker * size_t(std::max(threads, 1)))
+{
+    // One thread means no workers: each file is measured on the job's own thread.
+    if (threads > 1) {
+        for (int i = 0; i < threads; ++i)
+            m_workers.emplace_back([this] { workerLoop(); });
+    }
+}
+
+AdmissionQueue::~AdmissionQueue()
+{
+    abandon();
+}
+
+void AdmissionQueue::workerLoop()
+{
+    for (;;) {
+        std::shared_ptr<Slot> slot;
+        {
+            std::unique_lock lock(m_mutex);
+            m_workAvailable.wait(lock, [this] { return m_shutdown || !m_pending.empty(); });
+            if (m_shutdown)
+                return;
+            slot = std::move(m_pending.front());
+            m_pending.pop_front();
+        }
+        FileItemPtr item = m_stopMeasuring ? nullptr : FileItem::fromNativePath(slot->path);
+        {
+            std::lock_guard lock(m_mutex);
+            slot->item = std::move(item);
+            slot->done = true;
+        }
+        m_slotDone.notify_all();
+    }
+}
+
+bool AdmissionQueue::submit(const QByteArray& nativePath)
+{
+    if (m_stopped)
+        return false;
+    if (m_submitted.contains(nativePath))
+        return true;
+    m_submitted.insert(nativePath);
+    if (m_progress)
+        ++m_progress->found;
+
+    auto slot = std::make_shared<Slot>();
+    slot->path = nativePath;
+    m_window.push_back(slot);
+    if (m_workers.empty()) {
+        slot->item = FileItem::fromNativePath(nativePath);
+        slot->done = true;
+    } else {
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.push_back(slot);
+        }
+        m_workAvailable.notify_one();
+    }
+
+    admitReady(false);
+    while (!m_stopped && m_window.size() >= m_maxAhead)
+        admitReady(true);
+    return !m_stopped;
+}
+
+qint64 AdmissionQueue::finish()
+{
+    while (!m_stopped && !m_window.empty())
+        admitReady(true);
+    abandon();
+    return m_appended;
+}
+
+void AdmissionQueue::abandon()
+{
+    m_stopMeasuring = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_shutdown = true;
+        m_pending.clear();
+    }
+    m_workAvailable.notify_all();
+    for (auto& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+    m_window.clear();
+    m_submitted.clear();
+}
+
+void AdmissionQueue::admitReady(bool waitForHead)
+{
+    std::vector<std::shared_ptr<Slot>> batch;
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_window.empty())
+            return;
+        if (waitForHead)
+            m_slotDone.wait(lock, [this] { return m_window.front()->done; });
+        while (!m_window.empty() && m_window.front()->done && batch.size() < kMaxBatch) {
+            batch.push_back(std::move(m_window.front()));
+            m_window.pop_front();
+        }
+    }
+    if (!batch.empty())
+        admitBatch(std::move(batch));
+}
+
+void AdmissionQueue::admitBatch(std::vector<std::shared_ptr<Slot>> batch)
+{
+    // Each file is admitted, then Cancel is looked at: the head is always admitted, and once
+    // the flag is down everything behind it is dropped.
+    const bool ran = m_host.performOnMain([&] {
+        FileList& files = m_host.files();
+        for (const auto& slot : batch) {
+            if (slot->item && files.append(slot->item)) {
+                ++m_appended;
+                if (m_progress) {
+                    ++m_progress->admitted;
+                    m_progress->pages += slot->item->pages();
+                }
+                m_host.updateTotalPagesLabel();
+            }
+            if (!m_host.isProcessing()) {
+                m_stopped = true;
+                return;
+            }
+        }
+    });
+    if (!ran)
+        m_stopped = true;
+    if (m_stopped)
+        abandon();
+}
