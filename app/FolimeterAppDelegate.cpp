@@ -44,6 +44,7 @@ void FolimeterAppDelegate::awakeFromNib()
     m_files.clear();
     allowedFileTypes();
     m_ui->mainTableView->setContextMenu(m_filesContextMenu);
+    setupImportAndWindowActions();
     resetView(true);
     m_ui->mainTableView->setAcceptDrops(true);
     m_window->show();

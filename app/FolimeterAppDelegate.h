@@ -2,10 +2,12 @@
 
 #include "gather/Arguments.h"
 #include "gather/GatherHost.h"
+#include "gather/ImportFilesWindowControllerDelegate.h"
 #include "model/FileList.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 
 #include <atomic>
 #include <functional>
@@ -15,6 +17,8 @@
 class QMainWindow;
 class QMenu;
 class FileTableModel;
+class AboutWindowController;
+class EULAWindowController;
 
 namespace Ui {
 class MainWindow;
@@ -22,7 +26,7 @@ class MainWindow;
 
 // The application's one controller. It owns the file list and the state of a collection
 // job, and holds every view of the main window (the outlets live in ui()).
-class FolimeterAppDelegate : public QObject {
+class FolimeterAppDelegate : public QObject, public ImportFilesWindowControllerDelegate {
     Q_OBJECT
 public:
     explicit FolimeterAppDelegate(QObject* parent = nullptr);
@@ -132,4 +136,30 @@ private:
 
     void setupGathering();
     void showJobProgress();
+
+    // ---- Import-list dialog and auxiliary windows (gather/ImportFilesPanel.cpp,
+    //      windows/AuxiliaryWindows.cpp) ----
+public:
+    // Connects the Import button and menu item and the About menu item. Run once, at start-up.
+    void setupImportAndWindowActions();
+
+    // The Import command: ends editing in the main window, then opens the import dialog.
+    void importAction();
+    // Makes the import dialog on first use, resets it and shows it window-modal.
+    void openImportFilesPanel();
+    // Starts one collection job (files only) for the dialog's files, if it has any.
+    void ImportFilesWindowControllerDidFinish(ImportFilesWindowController* controller) override;
+    ImportFilesWindowController* importFilesPanel() const;
+
+    // A freshly made About window / agreement viewer, window-modal on the main window; the
+    // previous one is released first.
+    void aboutAction();
+    void showLicenseAgreement();
+    AboutWindowController* aboutWindowController() const;
+    EULAWindowController* eulaWindowController() const;
+
+private:
+    QPointer<ImportFilesWindowController> m_importFilesPanel;
+    QPointer<AboutWindowController> m_aboutWindowController;
+    QPointer<EULAWindowController> m_eulaWindowController;
 };

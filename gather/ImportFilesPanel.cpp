@@ -1,0 +1,58 @@
+// The controller's side of the import-list dialog, and the start-up wiring of the Import and
+// About commands.
+
+#include "app/FolimeterAppDelegate.h"
+
+#include "app/Platform.h"
+#include "app/Utilities.h"
+#include "gather/ImportFilesWindowController.h"
+#include "ui_MainWindow.h"
+
+#include <QMainWindow>
+
+#include <exception>
+
+void FolimeterAppDelegate::setupImportAndWindowActions()
+{
+    Ui::MainWindow& ui = *m_ui;
+    connect(ui.importBtn, &QAbstractButton::clicked, this, [this] { importAction(); });
+    connect(ui.importMenuItem, &QAction::triggered, this, [this] { importAction(); });
+    connect(ui.aboutMenuItem, &QAction::triggered, this, [this] { aboutAction(); });
+}
+
+ImportFilesWindowController* FolimeterAppDelegate::importFilesPanel() const
+{
+    return m_importFilesPanel;
+}
+
+void FolimeterAppDelegate::importAction()
+{
+    endEditing();
+    openImportFilesPanel();
+}
+
+void FolimeterAppDelegate::openImportFilesPanel()
+{
+    try {
+        if (!m_importFilesPanel) {
+            m_importFilesPanel = new ImportFilesWindowController(window());
+            m_importFilesPanel->setDelegate(this);
+            m_importFilesPanel->setAllowedTypes(allowedFileTypes().join(QLatin1Char(',')));
+        }
+        m_importFilesPanel->resetView();
+        m_importFilesPanel->open();
+    } catch (const std::exception& e) {
+        platform::logError(QStringLiteral("(openImportFilesPanel)"), QString::fromUtf8(e.what()));
+    }
+}
+
+void FolimeterAppDelegate::ImportFilesWindowControllerDidFinish(ImportFilesWindowController* controller)
+{
+    if (!controller || controller->files().isEmpty())
+        return;
+    Arguments arguments;
+    arguments.urls = controller->files();
+    arguments.isFolders = false;
+    arguments.isIncludeSubdirectories = m_ui->inculdeSubfoldersBtn->isChecked();
+    loadURLsInBackground(std::move(arguments));
+}
