@@ -1,12 +1,10 @@
+#include "app/Application.h"
 #include "app/FolimeterAppDelegate.h"
 #include "app/SingleInstance.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QMainWindow>
-
-#include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
@@ -24,18 +22,6 @@ int main(int argc, char* argv[])
     FolimeterAppDelegate delegate;
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(delegate.window()->isVisible()); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
-        delegate.applicationShouldTerminate();
-        delegate.setIsProcessing(false);
-    });
     delegate.awakeFromNib();
-
-    const int status = QApplication::exec();
-    if (delegate.hasRunningJob()) {
-        // A job's thread may be in the middle of a slow file; quitting never waits for it.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(status);
-    }
-    return status;
+    return runApplication(app, delegate);
 }

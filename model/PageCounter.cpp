@@ -23,7 +23,9 @@ class MappedFile {
 public:
     explicit MappedFile(const QByteArray& path)
     {
-        m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a FIFO or device under a .tif or .pdf name cannot hold the
+        // count up; only regular files are read.
+        m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (m_fd < 0)
             return;
         struct stat st {};
