@@ -48,6 +48,11 @@ public:
 
     void updateWindowTitle();
 
+    // Marks the key characters of the six main-window buttons (removeBtn "r", importBtn "i",
+    // addFilesBtn "f", addFolderBtn "o", inculdeSubfoldersBtn "u",
+    // openFolderAfterConversionBtn "p"), each in the control-text colour. Part of start-up.
+    void markKeyCharacters();
+
     // Quitting is never refused or delayed: ends field editing and answers true.
     bool applicationShouldTerminate();
     // A reopen request (a second launch): brings the window back unless it is already shown.

@@ -1,6 +1,7 @@
 #include "gather/ImportFilesWindowController.h"
 
 #include "app/ButtonKeyCharacter.h"
+#include "app/MainThread.h"
 #include "app/Platform.h"
 #include "app/Utilities.h"
 #include "gather/ImportFilesWindowControllerDelegate.h"
@@ -10,9 +11,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <exception>
+#include <thread>
 
 ImportFilesWindowController::ImportFilesWindowController(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::ImportFiles>())
@@ -54,6 +58,7 @@ void ImportFilesWindowController::setButtonKeyCharacter(QAbstractButton* button,
 
 void ImportFilesWindowController::resetView()
 {
+    dropRunningParse();
     m_ui->importFile->clear();
     m_ui->importText->clear();
     m_files.clear();
@@ -83,6 +88,7 @@ void ImportFilesWindowController::setTextViewActive(bool active)
 void ImportFilesWindowController::importMethodChanged(QAbstractButton* sender)
 {
     Ui::ImportFiles& ui = *m_ui;
+    dropRunningParse();
     ui.importFile->setEnabled(false);
     ui.importFile->clear();
     setTextViewActive(false);
@@ -131,41 +137,106 @@ void ImportFilesWindowController::openPanelDidEnd(const QStringList& paths, int 
 
 void ImportFilesWindowController::pasetFromClipboardAction()
 {
+    if (m_isParsing)
+        return;
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    parseText(text);
-    QStringList paths;
-    paths.reserve(m_files.size());
-    for (const QUrl& url : std::as_const(m_files))
-        paths << url.toLocalFile();
-    m_ui->importText->setPlainText(paths.join(QLatin1Char('\n')));
+    parseText(text, [this] {
+        QStringList paths;
+        paths.reserve(m_files.size());
+        for (const QUrl& url : std::as_const(m_files))
+            paths << url.toLocalFile();
+        m_ui->importText->setPlainText(paths.join(QLatin1Char('\n')));
+    });
 }
 
-void ImportFilesWindowController::parseText(const QString& text)
+namespace {
+
+// The accepted entries of `text`; a failure part-way keeps what was found before it.
+QList<QUrl> parseListText(const QString& text, const QStringList& types)
 {
-    m_files.clear();
+    QList<QUrl> files;
     try {
-        // An empty entry would admit every line without an extension.
-        const QStringList types = m_allowedTypes.split(QLatin1Char(','), Qt::SkipEmptyParts);
-        appendImportList(text, types, m_files);
+        appendImportList(text, types, files);
     } catch (const std::exception& e) {
         platform::logError(QStringLiteral("(parseText:)"), QString::fromUtf8(e.what()));
     }
-    updateCount();
+    return files;
 }
 
-void ImportFilesWindowController::parseFile(const QString& path)
+QList<QUrl> parseListFile(const QString& path, const QStringList& types)
 {
+    std::optional<QString> text;
     try {
-        m_ui->importFile->setText(path);
-        const std::optional<QString> text = platform::readTextFileUtf8(path);
-        parseText(text.value_or(QString()));
+        // Only a regular file has an end: a pipe or a device could be read forever.
+        if (QFileInfo(path).isFile())
+            text = platform::readTextFileUtf8(path);
     } catch (const std::exception& e) {
         platform::logError(QStringLiteral("(parseFile:)"), QString::fromUtf8(e.what()));
-        m_files.clear();
-        updateCount();
+        text.reset();
     }
+    if (!text)
+        return {};
+    return parseListText(*text, types);
+}
+
+} // namespace
+
+QStringList ImportFilesWindowController::acceptedTypes() const
+{
+    // An empty entry would admit every line without an extension.
+    return m_allowedTypes.split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+void ImportFilesWindowController::parseText(const QString& text, std::function<void()> then)
+{
+    startParse([text, types = acceptedTypes()] { return parseListText(text, types); }, std::move(then));
+}
+
+void ImportFilesWindowController::parseFile(const QString& path, std::function<void()> then)
+{
+    m_ui->importFile->setText(path);
+    startParse([path, types = acceptedTypes()] { return parseListFile(path, types); }, std::move(then));
+}
+
+void ImportFilesWindowController::startParse(std::function<QList<QUrl>()> work, std::function<void()> then)
+{
+    m_files.clear();
+    const quint64 generation = ++m_parseGeneration;
+    m_isParsing = true;
+    m_ui->importBtn->setEnabled(false);
+
+    QPointer<ImportFilesWindowController> self(this);
+    auto deliver = [self, generation, then = std::move(then)](QList<QUrl> files) {
+        if (!self || self->m_parseGeneration != generation)
+            return; // dropped, or the dialog is gone
+        self->m_isParsing = false;
+        self->m_ui->importBtn->setEnabled(true);
+        self->m_files = std::move(files);
+        self->updateCount();
+        if (then)
+            then();
+    };
+    // Detached: quitting never waits for a list file on a slow or hung disk.
+    std::thread([work = std::move(work), deliver = std::move(deliver)]() mutable {
+        QList<QUrl> files;
+        try {
+            files = work();
+        } catch (const std::exception& e) {
+            platform::logError(QStringLiteral("(parseText:)"), QString::fromUtf8(e.what()));
+        }
+        performOnMainThread([&] { deliver(std::move(files)); });
+    }).detach();
+}
+
+void ImportFilesWindowController::dropRunningParse()
+{
+    ++m_parseGeneration;
+    if (!m_isParsing)
+        return;
+    m_isParsing = false;
+    m_ui->importBtn->setEnabled(true);
 }
 
 void ImportFilesWindowController::showAlert(const QString& message)
@@ -179,6 +250,8 @@ void ImportFilesWindowController::showAlert(const QString& message)
 void ImportFilesWindowController::importAction()
 {
     // The fields hold their values as typed; there is no pending edit to commit.
+    if (m_isParsing)
+        return;
     Ui::ImportFiles& ui = *m_ui;
     const bool fileMode = ui.importFromFileBtn->isChecked();
     const bool textMode = ui.importFromTextBtn->isChecked();
@@ -192,21 +265,26 @@ void ImportFilesWindowController::importAction()
         showAlert(QStringLiteral("Please paste file(s) path to import!"));
         return;
     }
+    auto handOver = [this] {
+        if (m_files.isEmpty()) {
+            showAlert(QStringLiteral("No File(s) Found!"));
+            return;
+        }
+        if (m_delegate)
+            m_delegate->ImportFilesWindowControllerDidFinish(this);
+        accept();
+    };
     if (fileMode)
-        parseFile(ui.importFile->text());
-    if (textMode)
-        parseText(ui.importText->toPlainText());
-    if (m_files.isEmpty()) {
-        showAlert(QStringLiteral("No File(s) Found!"));
-        return;
-    }
-    if (m_delegate)
-        m_delegate->ImportFilesWindowControllerDidFinish(this);
-    accept();
+        parseFile(ui.importFile->text(), handOver);
+    else if (textMode)
+        parseText(ui.importText->toPlainText(), handOver);
+    else
+        handOver();
 }
 
 void ImportFilesWindowController::cancelAction()
 {
+    dropRunningParse();
     QDialog::reject();
 }
 

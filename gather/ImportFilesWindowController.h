@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 class QAbstractButton;
@@ -43,12 +44,18 @@ public:
     // Empties the path, the text and files(), and shows the count 0. Keeps the mode.
     void resetView();
 
-    // Parses `text` into files() and shows the count, also when the parse fails part-way
-    // (failures are logged as "Error in (parseText:) : reason").
-    void parseText(const QString& text);
-    // Puts `path` into the path field and parses the file's UTF-8 text; an unreadable or
-    // invalid file leaves files() empty.
-    void parseFile(const QString& path);
+    // Empties files() and parses `text` into it on a worker thread, so that a long list never
+    // holds up the window. When the result is in, files() and the count label show it and
+    // `then` runs, on the main thread. A failure part-way is logged as
+    // "Error in (parseText:) : reason" and keeps what was found up to then. A parse still
+    // running is dropped by the next parse, resetView, a mode change or Cancel.
+    void parseText(const QString& text, std::function<void()> then = {});
+    // Puts `path` into the path field, then reads the file's UTF-8 text and parses it, both on
+    // a worker thread. A file that cannot be read, is not valid UTF-8 or is not a regular file
+    // (a pipe or device would never end) gives no entries.
+    void parseFile(const QString& path, std::function<void()> then = {});
+    // True while a parse runs; Import and paste wait for it to end.
+    bool isParsing() const { return m_isParsing; }
 
     // The end of the file chooser: with QDialog::Accepted the last chosen path goes into the
     // path field; nothing is parsed.
@@ -77,11 +84,17 @@ public slots:
 private:
     void awakeFromNib();
     void updateCount();
+    QStringList acceptedTypes() const;
     void setTextViewActive(bool active);
     void showAlert(const QString& message);
+    void startParse(std::function<QList<QUrl>()> work, std::function<void()> then);
+    void dropRunningParse();
 
     std::unique_ptr<Ui::ImportFiles> m_ui;
     ImportFilesWindowControllerDelegate* m_delegate = nullptr;
     QString m_allowedTypes;
     QList<QUrl> m_files;
+    // Counts parses, so that the result of a dropped one is recognised and ignored.
+    quint64 m_parseGeneration = 0;
+    bool m_isParsing = false;
 };
