@@ -50,6 +50,7 @@ void FolimeterAppDelegate::awakeFromNib()
     setupImportAndWindowActions();
     resetView(true);
     m_ui->mainTableView->setAcceptDrops(true);
+    connectAboutAndAgreementItems();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

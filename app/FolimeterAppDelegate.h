@@ -147,6 +147,8 @@ private:
 public:
     // Connects the Import button and menu item and the About menu item. Run once, at start-up.
     void setupImportAndWindowActions();
+    // Connects the toolbar's About item and the agreement menu item, once they exist.
+    void connectAboutAndAgreementItems();
 
     // The Import command: ends editing in the main window, then opens the import dialog.
     void importAction();

@@ -17,7 +17,21 @@ void FolimeterAppDelegate::setupImportAndWindowActions()
     Ui::MainWindow& ui = *m_ui;
     connect(ui.importBtn, &QAbstractButton::clicked, this, [this] { importAction(); });
     connect(ui.importMenuItem, &QAction::triggered, this, [this] { importAction(); });
-    connect(ui.aboutMenuItem, &QAction::triggered, this, [this] { aboutAction(); });
+    connect(ui.aboutMenuItem, &QAction::triggered, this, &FolimeterAppDelegate::aboutAction, Qt::UniqueConnection);
+}
+
+void FolimeterAppDelegate::connectAboutAndAgreementItems()
+{
+    // The toolbar's About item and the agreement menu item are made by the toolbar and menu
+    // set-up; they are found by their names.
+    for (QAction* action : m_window->findChildren<QAction*>()) {
+        const QString name = action->objectName();
+        if (name == QLatin1String("ABOUT") || action->data().toString() == QLatin1String("ABOUT"))
+            connect(action, &QAction::triggered, this, &FolimeterAppDelegate::aboutAction, Qt::UniqueConnection);
+        else if (name == QLatin1String("licenseAgreementMenuItem"))
+            connect(action, &QAction::triggered, this, &FolimeterAppDelegate::showLicenseAgreement,
+                    Qt::UniqueConnection);
+    }
 }
 
 ImportFilesWindowController* FolimeterAppDelegate::importFilesPanel() const

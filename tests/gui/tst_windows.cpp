@@ -1,6 +1,7 @@
 #include "app/ButtonKeyCharacter.h"
 #include "app/FolimeterAppDelegate.h"
 #include "app/Utilities.h"
+#include "gather/ImportFilesWindowController.h"
 #include "support/PdfText.h"
 #include "ui_About.h"
 #include "ui_EULA.h"
@@ -71,6 +72,7 @@ private slots:
     void aboutIsFilledFreshlyEachTime();
     void agreementViewer();
     void agreementSavedAsPdf();
+    void commandsReachTheWindows();
 
 private:
     QTemporaryDir m_config;
@@ -366,6 +368,24 @@ void WindowsTest::agreementSavedAsPdf()
 
     // A folder that does not exist: reported, nothing claimed.
     QVERIFY(!viewer.savePanelDidEnd(dir.filePath("missing/agreement.pdf"), QDialog::Accepted));
+}
+
+void WindowsTest::commandsReachTheWindows()
+{
+    FolimeterAppDelegate delegate;
+    delegate.awakeFromNib();
+    Ui::MainWindow& ui = *delegate.ui();
+
+    ui.aboutMenuItem->trigger();
+    QVERIFY(delegate.aboutWindowController() && delegate.aboutWindowController()->isVisible());
+    delegate.aboutWindowController()->okAction();
+
+    ui.importBtn->click();
+    QVERIFY(delegate.importFilesPanel() && delegate.importFilesPanel()->isVisible());
+    delegate.importFilesPanel()->cancelAction();
+    ui.importMenuItem->trigger();
+    QVERIFY(delegate.importFilesPanel()->isVisible());
+    delegate.importFilesPanel()->cancelAction();
 }
 
 QTEST_MAIN(WindowsTest)
