@@ -17,6 +17,7 @@
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 namespace {
@@ -386,6 +387,25 @@ void WindowsTest::commandsReachTheWindows()
     ui.importMenuItem->trigger();
     QVERIFY(delegate.importFilesPanel()->isVisible());
     delegate.importFilesPanel()->cancelAction();
+
+    // The toolbar's About item and the agreement menu item, from the toolbar and menu set-up.
+    QAction* aboutItem = nullptr;
+    for (QAction* action : ui.mainToolBar->actions()) {
+        if (action->objectName() == "ABOUT" || action->data().toString() == "ABOUT")
+            aboutItem = action;
+    }
+    auto* agreementItem = delegate.window()->findChild<QAction*>("licenseAgreementMenuItem");
+    if (!aboutItem && !agreementItem)
+        QSKIP("this build has no toolbar About item or agreement menu item");
+    QVERIFY(aboutItem && agreementItem);
+    QPointer<AboutWindowController> previous = delegate.aboutWindowController();
+    aboutItem->trigger();
+    QVERIFY(previous.isNull());
+    QVERIFY(delegate.aboutWindowController() && delegate.aboutWindowController()->isVisible());
+    delegate.aboutWindowController()->okAction();
+    agreementItem->trigger();
+    QVERIFY(delegate.eulaWindowController() && delegate.eulaWindowController()->isVisible());
+    QCOMPARE(agreementItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
 }
 
 QTEST_MAIN(WindowsTest)
