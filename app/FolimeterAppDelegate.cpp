@@ -1,10 +1,12 @@
 #include "app/FolimeterAppDelegate.h"
 
+#include "app/ButtonKeyCharacter.h"
 #include "app/Platform.h"
 #include "app/Utilities.h"
 #include "list/FileTableModel.h"
 #include "ui_MainWindow.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMenu>
@@ -53,15 +55,30 @@ void FolimeterAppDelegate::awakeFromNib()
     m_files.clear();
     allowedFileTypes();
     m_ui->mainTableView->setContextMenu(m_filesContextMenu);
+    markKeyCharacters();
+    setupImportAndWindowActions();
     setupTableView();
     setupListCommands();
     resetView(true);
     setupVersion();
     setupToolbarAndMenuItems();
     registerForDraggedTypes();
+    connectAboutAndAgreementItems();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void FolimeterAppDelegate::markKeyCharacters()
+{
+    const Ui::MainWindow& ui = *m_ui;
+    const QColor controlText = QApplication::palette().color(QPalette::Active, QPalette::ButtonText);
+    setButtonKeyCharacter(ui.removeBtn, QStringLiteral("r"), controlText);
+    setButtonKeyCharacter(ui.importBtn, QStringLiteral("i"), controlText);
+    setButtonKeyCharacter(ui.addFilesBtn, QStringLiteral("f"), controlText);
+    setButtonKeyCharacter(ui.addFolderBtn, QStringLiteral("o"), controlText);
+    setButtonKeyCharacter(ui.inculdeSubfoldersBtn, QStringLiteral("u"), controlText);
+    setButtonKeyCharacter(ui.openFolderAfterConversionBtn, QStringLiteral("p"), controlText);
 }
 
 void FolimeterAppDelegate::resetView(bool enable)

@@ -2,10 +2,12 @@
 
 #include "gather/Arguments.h"
 #include "gather/GatherHost.h"
+#include "gather/ImportFilesWindowControllerDelegate.h"
 #include "model/FileList.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <atomic>
@@ -21,6 +23,8 @@ class QMenu;
 class QMimeData;
 class FileManagerClient;
 class FileTableModel;
+class AboutWindowController;
+class EULAWindowController;
 
 namespace Ui {
 class MainWindow;
@@ -28,7 +32,7 @@ class MainWindow;
 
 // The application's one controller. It owns the file list and the state of a collection
 // job, and holds every view of the main window (the outlets live in ui()).
-class FolimeterAppDelegate : public QObject {
+class FolimeterAppDelegate : public QObject, public ImportFilesWindowControllerDelegate {
     Q_OBJECT
 public:
     explicit FolimeterAppDelegate(QObject* parent = nullptr);
@@ -49,6 +53,11 @@ public:
     void resetView(bool enable);
 
     void updateWindowTitle();
+
+    // Marks the key characters of the six main-window buttons (removeBtn "r", importBtn "i",
+    // addFilesBtn "f", addFolderBtn "o", inculdeSubfoldersBtn "u",
+    // openFolderAfterConversionBtn "p"), each in the control-text colour. Part of start-up.
+    void markKeyCharacters();
 
     // Quitting is never refused or delayed: ends field editing and answers true.
     bool applicationShouldTerminate();
@@ -230,4 +239,32 @@ private:
 
     void setupGathering();
     void showJobProgress();
+
+    // ---- Import-list dialog and auxiliary windows (gather/ImportFilesPanel.cpp,
+    //      windows/AuxiliaryWindows.cpp) ----
+public:
+    // Connects the Import button and menu item and the About menu item. Run once, at start-up.
+    void setupImportAndWindowActions();
+    // Connects the toolbar's About item and the agreement menu item, once they exist.
+    void connectAboutAndAgreementItems();
+
+    // The Import command: ends editing in the main window, then opens the import dialog.
+    void importAction();
+    // Makes the import dialog on first use, resets it and shows it window-modal.
+    void openImportFilesPanel();
+    // Starts one collection job (files only) for the dialog's files, if it has any.
+    void ImportFilesWindowControllerDidFinish(ImportFilesWindowController* controller) override;
+    ImportFilesWindowController* importFilesPanel() const;
+
+    // A freshly made About window / agreement viewer, window-modal on the main window; the
+    // previous one is released first.
+    void aboutAction();
+    void showLicenseAgreement();
+    AboutWindowController* aboutWindowController() const;
+    EULAWindowController* eulaWindowController() const;
+
+private:
+    QPointer<ImportFilesWindowController> m_importFilesPanel;
+    QPointer<AboutWindowController> m_aboutWindowController;
+    QPointer<EULAWindowController> m_eulaWindowController;
 };
