@@ -21,6 +21,7 @@
 #include "model/FileList.h"
 #include "model/PageCounter.h"
 #include "support/Fixtures.h"
+#include "support/SeededRandomData.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -36,7 +37,6 @@
 #include <QUrl>
 
 #include <qpdf/QUtil.hh>
-#include <qpdf/RandomDataProvider.hh>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -214,20 +214,6 @@ struct Template {
     qint32 pages = 0; // what a count gives: 0 for a locked PDF
 };
 
-// qpdf draws encryption keys from here; seeding it keeps encrypted files the same every run.
-class SeededRandomData : public RandomDataProvider {
-public:
-    explicit SeededRandomData(std::uint32_t seed) : m_engine(seed) {}
-    void provideRandomData(unsigned char* data, size_t len) override
-    {
-        for (size_t i = 0; i < len; ++i)
-            data[i] = static_cast<unsigned char>(m_engine() >> 24);
-    }
-
-private:
-    std::mt19937 m_engine;
-};
-
 // Mostly short documents, some medium, a few long ones.
 int drawPages(std::mt19937& rng)
 {
@@ -272,7 +258,7 @@ bool makeTemplates(const QString& scratch, std::vector<Template>& templates)
         {"PDF AES-256 locked", false, false, PdfEncryption::Aes256, true},
     };
     std::mt19937 rng(kSeed);
-    SeededRandomData randomData(kSeed);
+    fixtures::SeededRandomData randomData(kSeed);
     QUtil::setRandomDataProvider(&randomData);
     bool ok = true;
     // Five of every eight templates are TIFFs, in both byte orders.

@@ -9,6 +9,7 @@
 
 #include "model/PageCounter.h"
 #include "support/Fixtures.h"
+#include "support/SeededRandomData.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -20,7 +21,6 @@
 #include <QUrl>
 
 #include <qpdf/QUtil.hh>
-#include <qpdf/RandomDataProvider.hh>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -107,21 +107,6 @@ struct CorpusFile {
     qint64 bytes = 0;
 };
 
-// qpdf draws encryption keys and AES initialisation vectors from here; seeding it keeps the
-// encrypted files byte-for-byte the same from run to run.
-class SeededRandomData : public RandomDataProvider {
-public:
-    explicit SeededRandomData(std::uint32_t seed) : m_engine(seed) {}
-    void provideRandomData(unsigned char* data, size_t len) override
-    {
-        for (size_t i = 0; i < len; ++i)
-            data[i] = static_cast<unsigned char>(m_engine() >> 24);
-    }
-
-private:
-    std::mt19937 m_engine;
-};
-
 void printUsage(FILE* out)
 {
     std::fprintf(out,
@@ -201,7 +186,7 @@ bool generateCorpus(const QString& dir, const Options& options, std::vector<Corp
 {
     const int count = std::max(1, int(std::lround(kDefaultFiles * options.scale)));
     std::mt19937 rng(kSeed);
-    SeededRandomData randomData(kSeed);
+    fixtures::SeededRandomData randomData(kSeed);
     QUtil::setRandomDataProvider(&randomData);
     std::vector<int> seenOfKind(kKindCount, 0);
     bool ok = true;

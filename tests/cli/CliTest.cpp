@@ -290,26 +290,6 @@ TEST(Cli, OutputFileIsReplacedWhole)
     EXPECT_FALSE(QFile::exists(unwritable));
 }
 
-// A folder with a quick PDF and one whose count takes the PDF reader seconds (300,000 pages
-// and no cross-reference table).
-QString makeStuckTree(const QTemporaryDir& dir)
-{
-    const QString folder = dir.filePath("stuck");
-    QDir().mkpath(folder);
-    if (!fixtures::writePdf(folder + "/a-quick.pdf"))
-        return {};
-    constexpr int kPages = 300000;
-    QByteArray pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n";
-    pdf += "2 0 obj << /Type /Pages /Count " + QByteArray::number(kPages) + " /Kids [";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 R ";
-    pdf += "] >> endobj\n";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
-    pdf += "trailer << /Root 1 0 R >>\n%%EOF\n";
-    return fixtures::writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();
-}
-
 // Whether process `pid` has the file `name` open.
 bool hasOpen(qint64 pid, const QString& name)
 {
@@ -324,7 +304,7 @@ bool hasOpen(qint64 pid, const QString& name)
 TEST(Cli, InterruptStopsPromptlyAndWritesNothing)
 {
     QTemporaryDir dir;
-    const QString stuck = makeStuckTree(dir);
+    const QString stuck = fixtures::writeStuckTree(dir.path());
     ASSERT_FALSE(stuck.isEmpty());
     const QString outDir = dir.filePath("out");
     QDir().mkpath(outDir);

@@ -9,17 +9,9 @@
 
 namespace {
 
-QStringList paths(const QList<QUrl>& urls)
-{
-    QStringList result;
-    for (const QUrl& url : urls)
-        result << url.toLocalFile();
-    return result;
-}
-
 QStringList parse(const QString& text)
 {
-    return paths(parseImportList(text, allowedFileTypes()));
+    return fixtures::localPaths(parseImportList(text, allowedFileTypes()));
 }
 
 QString inCurrentFolder(const QString& relative)
@@ -82,9 +74,9 @@ TEST(ImportListParser, ExtensionsByUpperCase)
     EXPECT_EQ(parse("/a.tif.bak\n/b\n\n/c.txt\n.\n/d.pd"), QStringList());
     // The types are compared after upper-casing: lower-case entries alone accept nothing,
     // and an empty entry never accepts extension-less lines.
-    EXPECT_EQ(paths(parseImportList("/a.pdf\n/b.PDF", {"pdf"})), QStringList());
-    EXPECT_EQ(paths(parseImportList("/a\n\n/b.pdf", {"", "PDF"})), QStringList({"/b.pdf"}));
-    EXPECT_EQ(paths(parseImportList("/a.pdf", {})), QStringList());
+    EXPECT_EQ(fixtures::localPaths(parseImportList("/a.pdf\n/b.PDF", {"pdf"})), QStringList());
+    EXPECT_EQ(fixtures::localPaths(parseImportList("/a\n\n/b.pdf", {"", "PDF"})), QStringList({"/b.pdf"}));
+    EXPECT_EQ(fixtures::localPaths(parseImportList("/a.pdf", {})), QStringList());
 }
 
 TEST(ImportListParser, FirstAppearanceKept)
@@ -99,7 +91,7 @@ TEST(ImportListParser, AppendSkipsWhatIsThere)
 {
     QList<QUrl> files{QUrl::fromLocalFile("/a/x.pdf")};
     appendImportList("/b/y.pdf\n/a/x.pdf\n/b/y.pdf", allowedFileTypes(), files);
-    EXPECT_EQ(paths(files), QStringList({"/a/x.pdf", "/b/y.pdf"}));
+    EXPECT_EQ(fixtures::localPaths(files), QStringList({"/a/x.pdf", "/b/y.pdf"}));
     appendImportList(QString(), allowedFileTypes(), files);
     EXPECT_EQ(files.size(), 2);
 }
@@ -110,7 +102,8 @@ TEST(ImportListParser, ListFiles)
     ASSERT_TRUE(dir.isValid());
     const QString good = dir.filePath("good.txt");
     ASSERT_TRUE(fixtures::writeBytes(good, "/a/x.pdf\r\n/b/Y.Tiff\r\n/c/z.doc\r\n"));
-    EXPECT_EQ(paths(parseImportListFile(good, allowedFileTypes())), QStringList({"/a/x.pdf", "/b/Y.Tiff"}));
+    EXPECT_EQ(fixtures::localPaths(parseImportListFile(good, allowedFileTypes())),
+              QStringList({"/a/x.pdf", "/b/Y.Tiff"}));
 
     const QString latin1 = dir.filePath("latin1.txt");
     ASSERT_TRUE(fixtures::writeBytes(latin1, "/a/x.pdf\n/b/\xe9t\xe9.pdf\n"));

@@ -24,29 +24,6 @@ static QString makeSlowTree(const QTemporaryDir& dir, int copies)
     return folder;
 }
 
-// A small PDF, then one that takes the PDF reader seconds: a 300,000-page document with
-// no cross-reference table, which the reader must rebuild before it walks the page tree.
-static QString makeStuckTree(const QTemporaryDir& dir)
-{
-    const QString folder = dir.filePath("stuck");
-    QDir().mkpath(folder);
-    if (!fixtures::writePdf(folder + "/a-quick.pdf", {.pages = 1}))
-        return {};
-    constexpr int kPages = 300000;
-    QByteArray pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n";
-    pdf += "2 0 obj << /Type /Pages /Count " + QByteArray::number(kPages) + " /Kids [";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 R ";
-    pdf += "] >> endobj\n";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
-    pdf += "trailer << /Root 1 0 R >>\n%%EOF\n";
-    QFile slow(folder + "/b-slow.pdf");
-    if (!slow.open(QIODevice::WriteOnly) || slow.write(pdf) != pdf.size())
-        return {};
-    return folder;
-}
-
 class CollectionJobTest : public QObject {
     Q_OBJECT
 private slots:
@@ -195,7 +172,7 @@ void CollectionJobTest::exportFailureIsShownAndLeavesTheOldFile()
 void CollectionJobTest::quittingDuringASlowJobEndsPromptly()
 {
     QTemporaryDir dir;
-    const QString slow = makeStuckTree(dir);
+    const QString slow = fixtures::writeStuckTree(dir.path());
     QVERIFY(!slow.isEmpty());
     QProcess helper;
     helper.setProcessChannelMode(QProcess::SeparateChannels);

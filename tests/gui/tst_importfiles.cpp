@@ -28,14 +28,6 @@ public:
     QList<QList<QUrl>> handOvers;
 };
 
-QStringList paths(const QList<QUrl>& urls)
-{
-    QStringList result;
-    for (const QUrl& url : urls)
-        result << url.toLocalFile();
-    return result;
-}
-
 QString inCurrentFolder(const QString& line)
 {
     QString base = QDir::currentPath();
@@ -107,7 +99,7 @@ struct Dialog {
         controller.parseText(text);
         if (!QTest::qWaitFor([&] { return !controller.isParsing(); }, 5000))
             return {"(parse did not end)"};
-        return paths(controller.files());
+        return fixtures::localPaths(controller.files());
     }
     QString count() const { return controller.ui()->totalFilesFound->text(); }
 };
@@ -152,7 +144,7 @@ void ImportFilesTest::listFiles()
     d.controller.parseFile(crlf);
     QCOMPARE(d.controller.ui()->importFile->text(), crlf);
     QTRY_VERIFY(!d.controller.isParsing());
-    QCOMPARE(paths(d.controller.files()), QStringList({"/a/x.pdf", "/b/Y.Tiff"}));
+    QCOMPARE(fixtures::localPaths(d.controller.files()), QStringList({"/a/x.pdf", "/b/Y.Tiff"}));
     QCOMPARE(d.count(), QStringLiteral("Total Files Found : 2"));
 
     // Latin-1 bytes are not UTF-8: nothing, not a partial list.
@@ -326,9 +318,9 @@ void ImportFilesTest::importHandsOverOnceAndCloses()
     QTest::mouseClick(ui.importBtn, Qt::LeftButton);
     QTRY_VERIFY(!d.controller.isVisible());
     QCOMPARE(recorder.handOvers.size(), 1);
-    QCOMPARE(paths(recorder.handOvers.constFirst()), QStringList({"/a/x.pdf", "/a/z.TIF"}));
+    QCOMPARE(fixtures::localPaths(recorder.handOvers.constFirst()), QStringList({"/a/x.pdf", "/a/z.TIF"}));
     // The dialog keeps what it handed over until it is reset.
-    QCOMPARE(paths(d.controller.files()), QStringList({"/a/x.pdf", "/a/z.TIF"}));
+    QCOMPARE(fixtures::localPaths(d.controller.files()), QStringList({"/a/x.pdf", "/a/z.TIF"}));
 
     // Cancel while a parse is still to deliver hands nothing over.
     d.controller.open();

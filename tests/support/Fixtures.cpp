@@ -1,5 +1,6 @@
 #include "support/Fixtures.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <qpdf/QPDF.hh>
@@ -134,6 +135,31 @@ QByteArray readBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeStuckTree(const QString& parent)
+{
+    const QString folder = parent + "/stuck";
+    if (!QDir().mkpath(folder) || !writePdf(folder + "/a-quick.pdf"))
+        return {};
+    constexpr int kPages = 300000;
+    QByteArray pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n";
+    pdf += "2 0 obj << /Type /Pages /Count " + QByteArray::number(kPages) + " /Kids [";
+    for (int i = 0; i < kPages; ++i)
+        pdf += QByteArray::number(i + 3) + " 0 R ";
+    pdf += "] >> endobj\n";
+    for (int i = 0; i < kPages; ++i)
+        pdf += QByteArray::number(i + 3) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
+    pdf += "trailer << /Root 1 0 R >>\n%%EOF\n";
+    return writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();
+}
+
+QStringList localPaths(const QList<QUrl>& urls)
+{
+    QStringList result;
+    for (const QUrl& url : urls)
+        result << url.toLocalFile();
+    return result;
 }
 
 } // namespace fixtures

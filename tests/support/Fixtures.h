@@ -4,7 +4,10 @@
 // qpdf, so that no binary sample is committed.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 
 namespace fixtures {
 
@@ -40,5 +43,13 @@ bool writePdf(const QString& path, const PdfOptions& options = {});
 // Writes raw bytes; returns false on failure.
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
+
+// Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes the PDF
+// reader seconds: 300,000 pages and no cross-reference table, which the reader must rebuild
+// before it walks the page tree. Returns the folder, or an empty string on failure.
+QString writeStuckTree(const QString& parent);
+
+// The local paths of `urls`, in order.
+QStringList localPaths(const QList<QUrl>& urls);
 
 } // namespace fixtures
