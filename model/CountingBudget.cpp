@@ -32,17 +32,24 @@ std::uintptr_t stackPointer() noexcept
     return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
 }
 
-// The lowest address the calling thread's stack may reach; 0 when unknown.
+// The lowest address the calling thread's stack may reach; 0 when unknown. Asked once per
+// thread: on the main thread glibc answers by reading /proc/self/maps.
 std::uintptr_t stackLowEnd() noexcept
 {
+    thread_local bool asked = false;
+    thread_local std::uintptr_t lowEnd = 0;
+    if (asked)
+        return lowEnd;
+    asked = true;
     pthread_attr_t attributes;
     if (::pthread_getattr_np(::pthread_self(), &attributes) != 0)
         return 0;
     void* low = nullptr;
     std::size_t size = 0;
-    const bool known = ::pthread_attr_getstack(&attributes, &low, &size) == 0;
+    if (::pthread_attr_getstack(&attributes, &low, &size) == 0)
+        lowEnd = reinterpret_cast<std::uintptr_t>(low);
     ::pthread_attr_destroy(&attributes);
-    return known ? reinterpret_cast<std::uintptr_t>(low) : 0;
+    return lowEnd;
 }
 
 void* allocate(std::size_t size)

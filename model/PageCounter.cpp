@@ -26,8 +26,10 @@ namespace pagecount {
 namespace {
 
 // The work one file may cost. A valid PDF of a few thousand pages takes some tens of
-// milliseconds and a few megabytes; a valid 100,000-page one about a second and well under
-// the memory bound. Past these the file is taken as hostile or hopeless and counts 0.
+// milliseconds and a few megabytes; one of 50,000 pages about 1.5 s and 170 MB, near where
+// both bounds lie. Past them the file is taken as hostile or hopeless and counts 0: on a list
+// of thousands of files one such file must not hold the job up for minutes or take the memory
+// of the machine, and a count of 0 with its log line is what any unreadable file gives.
 constexpr CountingBudget::Limits kLimits{
     2'000'000'000,     // processor time: 2 s
     256 * 1024 * 1024, // memory taken through operator new (qpdf's objects and decoded streams)
