@@ -1,10 +1,12 @@
 #include "model/PageCounter.h"
 
+#include "app/Platform.h"
+#include "model/CountingBudget.h"
+
 #include <QFile>
 
 #include <qpdf/InputSource.hh>
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <tiffio.h>
 
 #include <fcntl.h>
@@ -22,6 +24,34 @@
 namespace pagecount {
 
 namespace {
+
+// The work one file may cost. A valid PDF of a few thousand pages takes some tens of
+// milliseconds and a few megabytes; one of 50,000 pages about 1.5 s and 170 MB, near where
+// both bounds lie. Past them the file is taken as hostile or hopeless and counts 0: on a list
+// of thousands of files one such file must not hold the job up for minutes or take the memory
+// of the machine, and a count of 0 with its log line is what any unreadable file gives.
+constexpr CountingBudget::Limits kLimits{
+    2'000'000'000,     // processor time: 2 s
+    256 * 1024 * 1024, // memory taken through operator new (qpdf's objects and decoded streams)
+    4 * 1024 * 1024,   // stack below the counter's frame (qpdf walks page trees recursively)
+};
+
+// The one log line of a count stopped at a bound, or of a count out of range.
+void logStopped(const QByteArray& path, const QString& reason)
+{
+    platform::logError(QStringLiteral("(getTiffPageCount)"),
+                       QStringLiteral("%1: %2").arg(QFile::decodeName(path), reason));
+}
+
+// A count as the callers' signed 32-bit integer. A larger one cannot be told apart from a
+// wrapped one downstream (totals add counts up), so it is refused: 0 and a log line.
+qint32 narrowedCount(quint64 count, const QByteArray& path)
+{
+    if (count <= quint64(std::numeric_limits<qint32>::max()))
+        return qint32(count);
+    logStopped(path, QStringLiteral("%1 pages do not fit a 32-bit count").arg(count));
+    return 0;
+}
 
 // An open regular file, read with pread through a small window. Nothing is mapped: mapping
 // and unmapping a file for every count made each unmapping interrupt the other cores to
@@ -129,12 +159,15 @@ bool hasTiffSignature(const char* data, size_t size)
 struct TiffStream {
     FileReader* reader;
     toff_t position;
+    CountingBudget* budget;
 };
 
+// Past the budget every read fails, which ends whatever libtiff was doing; C frames are
+// never unwound by an exception.
 tmsize_t streamRead(thandle_t handle, void* buffer, tmsize_t count)
 {
     auto* s = static_cast<TiffStream*>(handle);
-    if (count <= 0)
+    if (count <= 0 || !s->budget->poll())
         return 0;
     const size_t n = s->reader->readAt(s->position, static_cast<char*>(buffer), size_t(count));
     s->position += n;
@@ -149,6 +182,8 @@ tmsize_t streamWrite(thandle_t, void*, tmsize_t)
 toff_t streamSeek(thandle_t handle, toff_t offset, int whence)
 {
     auto* s = static_cast<TiffStream*>(handle);
+    if (!s->budget->poll())
+        return toff_t(-1);
     toff_t base = 0;
     if (whence == SEEK_CUR)
         base = s->position;
@@ -190,33 +225,46 @@ bool startsAsTiff(FileReader& file)
     return file.readAt(0, header, sizeof header) == sizeof header && hasTiffSignature(header, sizeof header);
 }
 
-qint32 tiffImageCountOf(FileReader& file)
+// A count and whether it was stopped at a bound (then logged already, and 0).
+struct Count {
+    qint32 pages = 0;
+    bool stopped = false;
+};
+
+Count tiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
-        return 0;
+        return {};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options)
-        return 0;
+        return {};
     TIFFOpenOptionsSetErrorHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, 64 * 1024 * 1024);
-    TiffStream stream{&file, 0};
+    CountingBudget budget(kLimits);
+    TiffStream stream{&file, 0, &budget};
     // "h": read only the header and first directory; "m": no mapping, reads go through the stream.
     TIFF* tiff = TIFFClientOpenExt("", "rhm", &stream, streamRead, streamWrite, streamSeek, streamClose, streamSize,
                                    streamMap, streamUnmap, options);
     TIFFOpenOptionsFree(options);
-    if (!tiff)
-        return 0;
-    const tdir_t count = TIFFNumberOfDirectories(tiff);
-    TIFFClose(tiff);
-    return count > tdir_t(std::numeric_limits<qint32>::max()) ? 0 : qint32(count);
+    tdir_t count = 0;
+    if (tiff) {
+        count = TIFFNumberOfDirectories(tiff);
+        TIFFClose(tiff);
+    }
+    budget.release();
+    if (budget.exceeded() != CountingBudget::Bound::None) {
+        logStopped(path, budget.reason());
+        return {0, true};
+    }
+    return {narrowedCount(count, path), false};
 }
 
 // qpdf reads the file through this, out of the reader's window, as it would read a buffer.
 class ReaderInputSource : public InputSource {
 public:
-    ReaderInputSource(FileReader& file, std::string name)
-        : m_file(file), m_name(std::move(name)), m_end(qpdf_offset_t(file.size()))
+    ReaderInputSource(FileReader& file, std::string name, CountingBudget& budget)
+        : m_file(file), m_name(std::move(name)), m_end(qpdf_offset_t(file.size())), m_budget(budget)
     {
     }
 
@@ -224,6 +272,7 @@ public:
     // the position moves past it and past any end-of-line characters right after it.
     qpdf_offset_t findAndSkipNextEOL() override
     {
+        m_budget.check();
         char c = 0;
         while (m_offset < m_end && byteAt(m_offset, c)) {
             if (c == '\r' || c == '\n') {
@@ -251,8 +300,11 @@ public:
 
     void rewind() override { m_offset = 0; }
 
+    // Every byte qpdf reads comes through here, so a count that loops over the file or parses it
+    // for too long is stopped here.
     size_t read(char* buffer, size_t length) override
     {
+        m_budget.check();
         if (m_offset >= m_end) {
             last_offset = m_end;
             return 0;
@@ -276,22 +328,33 @@ private:
     std::string m_name;
     qpdf_offset_t m_end;
     qpdf_offset_t m_offset = 0;
+    CountingBudget& m_budget;
 };
 
-qint32 pdfPageCountOf(FileReader& file, const QByteArray& description, const QString& password)
+Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
+    const QByteArray pw = password.toUtf8();
+    const std::string name = path.toStdString();
+    size_t pages = 0;
+    // The document outlives the budget: its destructor allocates, and must not meet a budget
+    // that throws.
+    QPDF pdf;
+    CountingBudget budget(kLimits);
     try {
-        QPDF pdf;
         pdf.setSuppressWarnings(true);
-        const QByteArray pw = password.toUtf8();
-        pdf.processInputSource(std::make_shared<ReaderInputSource>(file, description.toStdString()),
+        pdf.processInputSource(std::make_shared<ReaderInputSource>(file, name, budget),
                                pw.isNull() ? "" : pw.constData());
-        const size_t pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
-        return pages > size_t(std::numeric_limits<qint32>::max()) ? 0 : qint32(pages);
+        pages = pdf.getAllPages().size();
     } catch (...) {
-        // Unreadable, damaged beyond repair, or locked with another password.
-        return 0;
+        // Unreadable, damaged beyond repair, locked with another password, or over the budget.
+        pages = 0;
     }
+    budget.release();
+    if (budget.exceeded() != CountingBudget::Bound::None) {
+        logStopped(path, budget.reason());
+        return {0, true};
+    }
+    return {narrowedCount(pages, path), false};
 }
 
 } // namespace
@@ -299,13 +362,13 @@ qint32 pdfPageCountOf(FileReader& file, const QByteArray& description, const QSt
 qint32 tiffImageCount(const QByteArray& nativePath)
 {
     FileReader file(nativePath);
-    return file.isOpen() ? tiffImageCountOf(file) : 0;
+    return file.isOpen() ? tiffImageCountOf(file, nativePath).pages : 0;
 }
 
 qint32 pdfPageCount(const QByteArray& nativePath, const QString& password)
 {
     FileReader file(nativePath);
-    return file.isOpen() ? pdfPageCountOf(file, nativePath, password) : 0;
+    return file.isOpen() ? pdfPageCountOf(file, nativePath, password).pages : 0;
 }
 
 } // namespace pagecount
@@ -330,11 +393,13 @@ qint32 pageCountForPath(const QByteArray& nativePath, const QString& password)
     pagecount::FileReader file(nativePath);
     if (!file.isOpen())
         return 0;
-    if (const qint32 images = pagecount::tiffImageCountOf(file); images != 0)
-        return images;
+    // A TIFF stopped at a bound has been logged; it is not tried again as a PDF.
+    if (const pagecount::Count images = pagecount::tiffImageCountOf(file, nativePath);
+        images.pages != 0 || images.stopped)
+        return images.pages;
     if (!hasPdfExtension(nativePath))
         return 0;
-    return pagecount::pdfPageCountOf(file, nativePath, password);
+    return pagecount::pdfPageCountOf(file, nativePath, password).pages;
 }
 
 qint32 getTiffPageCount(const QUrl& url, const QString& password)

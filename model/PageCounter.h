@@ -8,6 +8,9 @@
 // images, whatever its name. Otherwise, when the extension is "pdf" in any letter case, the
 // file is read as a PDF: an encrypted one is opened with `password`, and counts 0 when it
 // stays locked. Anything unreadable counts 0. Thread-safe; prints nothing.
+// The work on one file is bounded (processor time, memory, nesting depth; see CountingBudget):
+// a file past a bound, or whose count does not fit 32 bits, counts 0 and logs one line
+// "Error in (getTiffPageCount) : <path>: <reason>".
 qint32 getTiffPageCount(const QUrl& url, const QString& password = QString());
 
 // The same for a local path in its file-system bytes.

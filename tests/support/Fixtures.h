@@ -46,7 +46,8 @@ QByteArray readBytes(const QString& path);
 
 // Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes the PDF
 // reader seconds: 300,000 pages and no cross-reference table, which the reader must rebuild
-// before it walks the page tree. Returns the folder, or an empty string on failure.
+// before it walks the page tree. The counter gives it up at its processor-time bound (2 s),
+// so it stays slow either way. Returns the folder, or an empty string on failure.
 QString writeStuckTree(const QString& parent);
 
 // The local paths of `urls`, in order.

@@ -1,0 +1,207 @@
+#include "model/CountingBudget.h"
+
+#include <malloc.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Plain data, so reading it costs one thread-pointer-relative load and needs no guard.
+thread_local CountingBudget* t_budget = nullptr;
+
+// Processor time is read every this many checks and allocations: often enough to stop within
+// a few milliseconds of the bound, rarely enough not to show in the count of a small file.
+constexpr unsigned kCallsPerClockRead = 1024;
+
+// Stack kept free below the floor for the frames that run after the bound is hit: the
+// unwinding, the library's handlers and the allocation functions themselves.
+constexpr std::size_t kStackReserve = 256 * 1024;
+
+std::int64_t threadCpuNanoseconds() noexcept
+{
+    timespec now{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+        return 0;
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+std::uintptr_t stackPointer() noexcept
+{
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+}
+
+// The lowest address the calling thread's stack may reach; 0 when unknown. Asked once per
+// thread: on the main thread glibc answers by reading /proc/self/maps.
+std::uintptr_t stackLowEnd() noexcept
+{
+    thread_local bool asked = false;
+    thread_local std::uintptr_t lowEnd = 0;
+    if (asked)
+        return lowEnd;
+    asked = true;
+    pthread_attr_t attributes;
+    if (::pthread_getattr_np(::pthread_self(), &attributes) != 0)
+        return 0;
+    void* low = nullptr;
+    std::size_t size = 0;
+    if (::pthread_attr_getstack(&attributes, &low, &size) == 0)
+        lowEnd = reinterpret_cast<std::uintptr_t>(low);
+    ::pthread_attr_destroy(&attributes);
+    return lowEnd;
+}
+
+void* allocate(std::size_t size)
+{
+    CountingBudget* budget = t_budget;
+    if (budget)
+        budget->admitAllocation(size);
+    for (;;) {
+        if (void* p = std::malloc(size ? size : 1)) {
+            if (budget)
+                budget->recordAllocation(::malloc_usable_size(p));
+            return p;
+        }
+        const std::new_handler handler = std::get_new_handler();
+        if (!handler)
+            throw std::bad_alloc();
+        handler();
+    }
+}
+
+void release(void* p) noexcept
+{
+    if (!p)
+        return;
+    if (CountingBudget* budget = t_budget)
+        budget->recordRelease(::malloc_usable_size(p));
+    std::free(p);
+}
+
+} // namespace
+
+CountingBudget::CountingBudget(const Limits& limits)
+    : m_limits(limits), m_cpuStart(threadCpuNanoseconds()), m_previous(t_budget)
+{
+    const std::uintptr_t here = stackPointer();
+    m_stackFloor = here > m_limits.stackBytes ? here - m_limits.stackBytes : 0;
+    if (const std::uintptr_t low = stackLowEnd(); low != 0 && low < here) {
+        const std::uintptr_t safe = here - low > kStackReserve ? low + kStackReserve : here;
+        if (safe > m_stackFloor)
+            m_stackFloor = safe;
+    }
+    t_budget = this;
+    m_inForce = true;
+}
+
+CountingBudget::~CountingBudget()
+{
+    release();
+}
+
+void CountingBudget::release() noexcept
+{
+    if (m_inForce && t_budget == this)
+        t_budget = m_previous;
+    m_inForce = false;
+}
+
+CountingBudget* CountingBudget::current() noexcept
+{
+    return t_budget;
+}
+
+void CountingBudget::fail(Bound bound) noexcept
+{
+    if (m_exceeded == Bound::None)
+        m_exceeded = bound;
+}
+
+bool CountingBudget::pollClock() noexcept
+{
+    if (++m_callsSinceClock < kCallsPerClockRead)
+        return true;
+    m_callsSinceClock = 0;
+    if (threadCpuNanoseconds() - m_cpuStart > m_limits.cpuNanoseconds)
+        fail(Bound::Time);
+    return m_exceeded == Bound::None;
+}
+
+bool CountingBudget::poll() noexcept
+{
+    if (m_exceeded != Bound::None)
+        return false;
+    if (stackPointer() < m_stackFloor)
+        fail(Bound::Depth);
+    return pollClock();
+}
+
+void CountingBudget::check()
+{
+    if (!poll())
+        throw Exceeded();
+}
+
+void CountingBudget::admitAllocation(std::size_t bytes)
+{
+    if (m_exceeded == Bound::None) {
+        if (m_inUse + std::int64_t(bytes) > m_limits.memoryBytes)
+            fail(Bound::Memory);
+        else if (stackPointer() < m_stackFloor)
+            fail(Bound::Depth);
+        else
+            pollClock();
+    }
+    if (m_exceeded != Bound::None)
+        throw Exceeded();
+}
+
+QString CountingBudget::reason() const
+{
+    switch (m_exceeded) {
+    case Bound::Time:
+        return QStringLiteral("counting took more than %1 s of processor time")
+            .arg(double(m_limits.cpuNanoseconds) / 1e9);
+    case Bound::Memory:
+        return QStringLiteral("counting needed more than %1 MB of memory").arg(m_limits.memoryBytes / (1024 * 1024));
+    case Bound::Depth:
+        return QStringLiteral("the file nests its structures too deeply");
+    case Bound::None:
+        break;
+    }
+    return {};
+}
+
+// The program's allocation functions: the standard ones, charged to the thread's budget when
+// one is in force. The array, sized and nothrow forms of the standard library call these two;
+// they are replaced too so that a sanitizer's own versions cannot bypass the charge.
+void* operator new(std::size_t size)
+{
+    return allocate(size);
+}
+
+void* operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+
+void operator delete(void* p) noexcept
+{
+    release(p);
+}
+
+void operator delete[](void* p) noexcept
+{
+    release(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    release(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    release(p);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+// Bounds the work of one page count on the calling thread: processor time, memory taken
+// with operator new, and stack depth. While a budget is in force on a thread, every
+// operator new on that thread is charged to it (this file's translation unit replaces the
+// global allocation functions), and the page counter's readers poll it. Once a bound is
+// passed the budget stays exceeded: every later allocation and check on the thread throws
+// CountingBudget::Exceeded, so that a library unwinds whatever it was doing, also when it
+// catches and rethrows on the way out.
+//
+// The libraries are C++ that turns any exception into a failure of the call (qpdf) or C that
+// only reads through callbacks (libtiff), so a budget never throws through C frames: the TIFF
+// callbacks call poll(), which does not throw.
+class CountingBudget {
+public:
+    struct Limits {
+        std::int64_t cpuNanoseconds;
+        std::int64_t memoryBytes;
+        std::size_t stackBytes; // deepest the stack may grow below the point the budget starts
+    };
+
+    enum class Bound { None, Time, Memory, Depth };
+
+    // Thrown once a bound is passed; a std::bad_alloc, as operator new may throw nothing else.
+    class Exceeded : public std::bad_alloc {
+    public:
+        const char* what() const noexcept override { return "page count budget exceeded"; }
+    };
+
+    // Puts the budget in force on the calling thread until it is destroyed.
+    explicit CountingBudget(const Limits& limits);
+    ~CountingBudget();
+    CountingBudget(const CountingBudget&) = delete;
+    CountingBudget& operator=(const CountingBudget&) = delete;
+
+    // Throws Exceeded when a bound is passed, now or before. Reads the processor clock only
+    // every so many calls, so it may be called for every few bytes read.
+    void check();
+    // The same without throwing: false once a bound is passed.
+    bool poll() noexcept;
+
+    // The bound that was passed first; None while within all of them.
+    Bound exceeded() const { return m_exceeded; }
+    // Why the work was stopped, for the log ("took more than 2 s of processor time").
+    QString reason() const;
+    // Takes the budget off the thread ahead of its destruction; idempotent.
+    void release() noexcept;
+
+    // Called by the allocation functions on the thread the budget is in force on.
+    // Throws Exceeded when `bytes` more would pass the memory bound, or another bound is passed.
+    void admitAllocation(std::size_t bytes);
+    void recordAllocation(std::size_t bytes) noexcept { m_inUse += std::int64_t(bytes); }
+    void recordRelease(std::size_t bytes) noexcept { m_inUse -= std::int64_t(bytes); }
+
+    static CountingBudget* current() noexcept;
+
+private:
+    bool pollClock() noexcept;
+    void fail(Bound bound) noexcept;
+
+    Limits m_limits;
+    std::int64_t m_cpuStart = 0;
+    std::int64_t m_inUse = 0;
+    std::uintptr_t m_stackFloor = 0;
+    unsigned m_callsSinceClock = 0;
+    Bound m_exceeded = Bound::None;
+    bool m_inForce = false;
+    CountingBudget* m_previous = nullptr;
+};
