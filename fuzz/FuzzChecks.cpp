@@ -75,14 +75,6 @@ bool startsWithTiffSignature(const std::uint8_t* b, std::size_t size)
     return little || big;
 }
 
-template <typename T> T readLittleEndian(const std::uint8_t* p, std::size_t available)
-{
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < sizeof(T) && i < available; ++i)
-        v |= std::uint64_t(p[i]) << (8 * i);
-    return T(v);
-}
-
 } // namespace
 
 Failure tiffCount(const std::uint8_t* data, std::size_t size)
@@ -197,22 +189,27 @@ Failure importList(const std::uint8_t* data, std::size_t size)
 std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::size_t size)
 {
     std::vector<ExportItemSpec> items;
-    std::size_t start = 0;
-    while (start <= size && items.size() < 512) {
-        std::size_t end = start;
-        while (end < size && data[end] != 0)
-            ++end;
-        const std::uint8_t* record = data + start;
-        const std::size_t length = end - start;
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    qsizetype start = 0;
+    while (items.size() < 512) {
+        qsizetype end = bytes.indexOf('\0', start);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArray record = bytes.mid(start, end - start);
         ExportItemSpec item;
-        item.pages = readLittleEndian<qint32>(record, length);
-        item.size = length > 4 ? readLittleEndian<qint64>(record + 4, length - 4) : 0;
-        const std::size_t pathStart = std::min<std::size_t>(length, 12);
-        item.nativePath = QByteArray(reinterpret_cast<const char*>(record + pathStart), qsizetype(length - pathStart));
+        const qsizetype first = record.indexOf('\x01');
+        const qsizetype second = first < 0 ? -1 : record.indexOf('\x01', first + 1);
+        if (second < 0) {
+            item.nativePath = record;
+        } else {
+            item.pages = record.left(first).toInt();
+            item.size = record.mid(first + 1, second - first - 1).toLongLong();
+            item.nativePath = record.mid(second + 1);
+        }
         if (!item.nativePath.startsWith('/'))
             item.nativePath.prepend('/');
         items.push_back(item);
-        if (end >= size)
+        if (end >= bytes.size())
             break;
         start = end + 1;
     }
@@ -225,11 +222,8 @@ QByteArray exportBytesFromItems(const std::vector<ExportItemSpec>& items)
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i > 0)
             out.append('\0');
-        for (std::size_t b = 0; b < 4; ++b)
-            out.append(char((std::uint32_t(items[i].pages) >> (8 * b)) & 0xff));
-        for (std::size_t b = 0; b < 8; ++b)
-            out.append(char((std::uint64_t(items[i].size) >> (8 * b)) & 0xff));
-        out.append(items[i].nativePath);
+        out += QByteArray::number(items[i].pages) + '\x01' + QByteArray::number(items[i].size) + '\x01' +
+               items[i].nativePath;
     }
     return out;
 }

@@ -41,9 +41,10 @@ struct ExportItemSpec {
     qint64 size = 0;
 };
 
-// Records are separated by NUL bytes (a path never holds one). A record's first four bytes
-// are the page count and the next eight the size (little-endian, missing bytes zero); the
-// rest is the path, with "/" put in front unless it starts with one. At most 512 records.
+// Records are separated by NUL bytes (a path never holds one). A record is "pages\x01size\x01path"
+// with the numbers in decimal (0 when they do not read as one); a record with fewer than two
+// \x01 bytes is all path, with 0 pages and size. "/" is put in front of a path unless it
+// starts with one. At most 512 records.
 std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::size_t size);
 
 // The inverse of exportItemsFromBytes, for writing seeds.

@@ -12,6 +12,7 @@
 #include <qpdf/QUtil.hh>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -154,16 +155,18 @@ void writeExportSeeds(const QString& dir)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: folimeter_fuzz_seeds DIR\n"
-                             "Writes the seed corpus of every fuzz target into DIR/<target>.\n");
+    const bool stuckTree = argc == 3 && std::strcmp(argv[1], "--stuck-tree") == 0;
+    if (argc != 2 + int(stuckTree)) {
+        std::fprintf(stderr, "usage: folimeter_fuzz_seeds [--stuck-tree] DIR\n"
+                             "Writes the seed corpus of every fuzz target into DIR/<target>; with\n"
+                             "--stuck-tree also the tests' slow-PDF tree into DIR/stuck.\n");
         return 2;
     }
     // Encryption keys from a fixed seed: the same files on every run.
     fixtures::SeededRandomData randomData(20261206);
     QUtil::setRandomDataProvider(&randomData);
 
-    const QString root = QFile::decodeName(argv[1]);
+    const QString root = QFile::decodeName(argv[argc - 1]);
     const struct {
         const char* target;
         void (*write)(const QString&);
@@ -181,6 +184,8 @@ int main(int argc, char** argv)
         }
         t.write(dir);
     }
+    if (stuckTree)
+        check(!fixtures::writeStuckTree(root).isEmpty(), root + "/stuck");
     QUtil::setRandomDataProvider(nullptr);
     return g_failures == 0 ? 0 : 1;
 }
