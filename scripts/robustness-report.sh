@@ -45,7 +45,8 @@ for kind in fuzz-corpus fuzz-crashes; do
         esac
         mkdir -p "$work/inputs/$kind-$target"
         find "$dir" -maxdepth 1 -type f -print0 | while IFS= read -r -d '' f; do
-            cp "$f" "$work/inputs/$kind-$target/$(basename "$f").$ext"
+            # A running fuzzer may remove an entry meanwhile.
+            cp "$f" "$work/inputs/$kind-$target/$(basename "$f").$ext" 2>/dev/null || true
         done
     done
 done
@@ -113,7 +114,9 @@ for r in rows:
 hang = lambda s: s in (124, 137)
 crash = lambda s: s >= 128 and not hang(s)
 print("robustness report: folimeter-cli, one process per file, %ss limit per file" % timeout)
-print("%-28s %7s %7s %6s %6s %10s %9s" % ("inputs", "files", "crashes", "hangs", "errors", "peak KiB", "slowest s"))
+print("(crashes: ended by a signal; hangs: past the limit; refused: exit status 1-127 with a message,")
+print(" e.g. a list that is not UTF-8; peak KiB: largest maximum resident set of one process)")
+print("%-28s %7s %7s %6s %6s %10s %9s" % ("inputs", "files", "crashes", "hangs", "refused", "peak KiB", "slowest s"))
 for name, rs in groups.items():
     print("%-28s %7d %7d %6d %6d %10d %9.2f" % (name, len(rs), sum(crash(r[0]) for r in rs), sum(hang(r[0]) for r in rs),
           sum(r[0] not in (0,) and not crash(r[0]) and not hang(r[0]) for r in rs), max(r[2] for r in rs),
