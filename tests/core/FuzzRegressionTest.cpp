@@ -1,10 +1,14 @@
 // Every input the fuzz targets once failed on, replayed through the same checks
-// (tests/data/fuzz-regressions/<target>/), and the checks' own reading of the export text.
+// (tests/data/fuzz-regressions/<target>/); the seed corpus; the checks' own helpers.
 
 #include "fuzz/FuzzChecks.h"
+#include "model/PageCounter.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +53,59 @@ TEST(FuzzRegressions, ImportList)
 TEST(FuzzRegressions, ExportText)
 {
     replay("export", fuzzcheck::exportText);
+}
+
+// The seed corpus CI starts every fuzz run from: written whole, every seed holds its target's
+// properties, and the counters give what each seed was made with.
+TEST(FuzzSeeds, EverySeedPassesItsCheckAndCountsWhatItWasMadeWith)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QProcess writer;
+    writer.start(QStringLiteral(FOLIMETER_FUZZ_SEEDS_PATH), {dir.path()});
+    ASSERT_TRUE(writer.waitForFinished(120000));
+    ASSERT_EQ(writer.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(writer.exitCode(), 0) << writer.readAllStandardError().toStdString();
+
+    const struct {
+        const char* target;
+        Check check;
+        int atLeast;
+    } targets[] = {
+        {"tiff_count", fuzzcheck::tiffCount, 36},
+        {"pdf_count", fuzzcheck::pdfCount, 17},
+        {"import_list", fuzzcheck::importList, 8},
+        {"export", fuzzcheck::exportText, 5},
+    };
+    static const QRegularExpression madeWith(QStringLiteral("-(\\d+)p\\.(tif|pdf)$"));
+    for (const auto& t : targets) {
+        const QDir targetDir(dir.filePath(QLatin1String(t.target)));
+        const QFileInfoList seeds = targetDir.entryInfoList(QDir::Files, QDir::Name);
+        EXPECT_GE(seeds.size(), t.atLeast) << t.target;
+        for (const QFileInfo& info : seeds) {
+            SCOPED_TRACE(info.fileName().toStdString());
+            QFile file(info.filePath());
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            const fuzzcheck::Failure failure =
+                t.check(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+            EXPECT_FALSE(failure.has_value()) << failure.value_or("");
+            const QRegularExpressionMatch match = madeWith.match(info.fileName());
+            if (match.hasMatch()) {
+                EXPECT_EQ(pageCountForPath(QFile::encodeName(info.filePath())), match.captured(1).toInt());
+            }
+        }
+    }
+
+    // The damaged ones: a directory pointing back at itself counts once, a header pointing past
+    // the end counts nothing, a locked PDF nothing, a page tree without a cross-reference table
+    // what it holds, and a /Count past 32 bits the pages that are there.
+    const auto count = [&](const char* name) { return pageCountForPath(QFile::encodeName(dir.filePath(name))); };
+    EXPECT_EQ(count("tiff_count/loop.tif"), 1);
+    EXPECT_EQ(count("tiff_count/past-end.tif"), 0);
+    EXPECT_EQ(count("pdf_count/aes256-locked.pdf"), 0);
+    EXPECT_EQ(count("pdf_count/no-xref.pdf"), 2);
+    EXPECT_EQ(count("pdf_count/huge-count.pdf"), 1);
 }
 
 TEST(FuzzChecks, ExportItemsSurviveTheirByteForm)
