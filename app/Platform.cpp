@@ -62,13 +62,13 @@ void setLogSink(LogSink sink)
 
 bool userDefaultBool(const QString& key)
 {
-    QSettings settings(QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication));
+    QSettings settings{QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication)};
     return settings.value(key, false).toBool();
 }
 
 void setUserDefaultBool(const QString& key, bool value)
 {
-    QSettings settings(QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication));
+    QSettings settings{QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication)};
     settings.setValue(key, value);
     settings.sync();
 }

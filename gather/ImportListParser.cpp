@@ -42,7 +42,15 @@ void appendImportList(const QString& text, const QStringList& allowedTypes, QLis
             line.chop(1);
         if (!accepted.contains(importListPathExtension(line).toUpper()))
             continue;
-        const QString path = line.startsWith(QLatin1Char('/')) ? line : base + line;
+        QString path = line.startsWith(QLatin1Char('/')) ? line : base + line;
+        // A path opening with "//" names the same file as with one "/", but as a file URL
+        // its first component would become a host name, lower-cased: "//Scans/a.pdf" would
+        // list "/scans/a.pdf", another file.
+        qsizetype slashes = 0;
+        while (slashes < path.size() && path.at(slashes) == QLatin1Char('/'))
+            ++slashes;
+        if (slashes > 1)
+            path.remove(0, slashes - 1);
         const QUrl url = QUrl::fromLocalFile(path);
         if (present.contains(url))
             continue;

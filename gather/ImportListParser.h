@@ -18,7 +18,9 @@
 //   is one of `allowedTypes` (compared exactly; empty entries never match). Whether the path
 //   exists, or is a folder, is not looked at.
 // - A path not beginning with "/" is taken relative to the current folder at the time of
-//   the call ("~" included); no other change is made ("." and ".." stay as written).
+//   the call ("~" included). A run of "/" at the start counts as one (they name the same
+//   file, and a file URL would read "//name" as a host); no other change is made ("." and
+//   ".." stay as written).
 // - A URL already present (equal URL text) is not added again: the first appearance keeps
 //   its place.
 

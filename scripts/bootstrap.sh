@@ -9,6 +9,7 @@ packages=(
     libtiff-dev libqpdf-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus fonts-dejavu-core
+    clang-14 libclang-rt-14-dev time
 )
 
 missing=()

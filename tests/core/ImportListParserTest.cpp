@@ -54,6 +54,17 @@ TEST(ImportListParser, LinesAreTakenAsWritten)
     EXPECT_EQ(parse(QString::fromUtf8("/Bücher/Straße.pdf")), QStringList({QString::fromUtf8("/Bücher/Straße.pdf")}));
 }
 
+TEST(ImportListParser, LeadingSlashesNameTheSameFileAsOne)
+{
+    // As a file URL, "//Scans/a.pdf" would have the host "scans" and read back as another file.
+    EXPECT_EQ(parse("//Scans/a.PDF\n///Deep/b.tif\n"), QStringList({"/Scans/a.PDF", "/Deep/b.tif"}));
+    EXPECT_EQ(parse("//Top.TIF"), QStringList({"/Top.TIF"}));
+    // Only the start counts; inner slashes stay as written.
+    EXPECT_EQ(parse("/a//b.pdf"), QStringList({"/a//b.pdf"}));
+    // The same file written both ways is listed once.
+    EXPECT_EQ(parse("/x/y.pdf\n//x/y.pdf"), QStringList({"/x/y.pdf"}));
+}
+
 TEST(ImportListParser, RelativePathsAreMadeAbsoluteAtParseTime)
 {
     QTemporaryDir dir;
