@@ -186,6 +186,32 @@ void* operator new[](std::size_t size)
     return allocate(size);
 }
 
+// The nothrow forms must be replaced as well: a sanitizer's own nothrow new paired with the
+// delete below would be a mismatch.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    release(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    release(p);
+}
+
 void operator delete(void* p) noexcept
 {
     release(p);
