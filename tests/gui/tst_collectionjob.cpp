@@ -131,8 +131,11 @@ void CollectionJobTest::oneJobAtATime()
     delegate.awakeFromNib();
     QVERIFY(delegate.loadURLsInBackground(Arguments{{QUrl::fromLocalFile(slow)}, true, false}));
     QVERIFY(!delegate.loadURLsInBackground(Arguments{{QUrl::fromLocalFile(slow)}, true, false}));
+    // Cancelled before the job has entered the processing state: it must still stop.
     delegate.cancelAction();
     QVERIFY(delegate.waitForJob(20000));
+    QVERIFY(delegate.files().isEmpty());
+    QVERIFY(!delegate.isProcessing());
     QVERIFY(delegate.loadURLsInBackground(Arguments{{}, true, false}));
     QVERIFY(delegate.waitForJob(20000));
 }
