@@ -231,6 +231,7 @@ private:
     std::optional<QDateTime> m_endTime;
     std::atomic_bool m_isProcessing{false};
     std::atomic_int m_runningJobs{0};
+    std::atomic_bool m_cancelRequested{false}; // Cancel since the last job was started
     JobProgress m_jobProgress;
     class QTimer* m_progressTimer = nullptr;
 

@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,6 +24,7 @@ struct PendingCall {
 };
 
 std::mutex g_registryMutex;
+std::mutex g_handoffMutex;
 std::atomic_bool g_quitting{false};
 
 // Every call in flight, so that quitting can release their waiters.
@@ -61,6 +63,74 @@ void ensureQuitHook(QCoreApplication* app)
     QObject::connect(app, &QObject::destroyed, [] { releaseAllWaiters(); });
 }
 
+// What travels through Qt's event queue to the main thread. Qt hands it over under locks of
+// its own; its fields are touched only under g_handoffMutex as well, so that the hand-over
+// is ordered by the program's own synchronisation too (which ThreadSanitizer can see, and
+// which holds whatever the event queue does inside). Dropped unrun at quitting, it only
+// releases its references.
+class PostedCall {
+public:
+    PostedCall(std::shared_ptr<PendingCall> call, std::function<void()> fn)
+    {
+        std::lock_guard lock(g_handoffMutex);
+        m_call = std::move(call);
+        m_fn = std::move(fn);
+    }
+    PostedCall(const PostedCall& other)
+    {
+        std::lock_guard lock(g_handoffMutex);
+        m_call = other.m_call;
+        m_fn = other.m_fn;
+    }
+    PostedCall(PostedCall&& other) noexcept
+    {
+        std::lock_guard lock(g_handoffMutex);
+        m_call = std::move(other.m_call);
+        m_fn = std::move(other.m_fn);
+    }
+    PostedCall& operator=(const PostedCall&) = delete;
+    PostedCall& operator=(PostedCall&&) = delete;
+    ~PostedCall()
+    {
+        std::lock_guard lock(g_handoffMutex);
+        m_call.reset();
+        m_fn = nullptr;
+    }
+
+    void operator()()
+    {
+        std::shared_ptr<PendingCall> call;
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(g_handoffMutex);
+            call = std::exchange(m_call, nullptr);
+            fn = std::exchange(m_fn, nullptr);
+        }
+        if (!call)
+            return;
+        {
+            std::lock_guard lock(call->mutex);
+            if (call->finished)
+                return; // released by quitting before it could run
+        }
+        std::exception_ptr error;
+        try {
+            fn();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(call->mutex);
+        call->error = error;
+        call->ran = true;
+        call->finished = true;
+        call->condition.notify_all();
+    }
+
+private:
+    std::shared_ptr<PendingCall> m_call;
+    std::function<void()> m_fn;
+};
+
 } // namespace
 
 bool isApplicationQuitting()
@@ -88,27 +158,7 @@ bool performOnMainThread(const std::function<void()>& fn)
         std::erase_if(calls, [](const std::weak_ptr<PendingCall>& weak) { return weak.expired(); });
         calls.push_back(call);
     }
-    QMetaObject::invokeMethod(
-        app,
-        [call, fn] {
-            {
-                std::lock_guard lock(call->mutex);
-                if (call->finished)
-                    return; // released by quitting before it could run
-            }
-            std::exception_ptr error;
-            try {
-                fn();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            std::lock_guard lock(call->mutex);
-            call->error = error;
-            call->ran = true;
-            call->finished = true;
-            call->condition.notify_all();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(app, PostedCall(call, fn), Qt::QueuedConnection);
 
     std::unique_lock lock(call->mutex);
     call->condition.wait(lock, [&] { return call->finished; });

@@ -13,6 +13,8 @@ constexpr size_t kMaxBatch = 256;
 // file: measured files are admitted together, at least this often (and whenever the window
 // of files measured ahead is full), rather than one call per file.
 constexpr auto kAdmissionInterval = std::chrono::milliseconds(20);
+// How often a wait for measured files looks at the job's stop flag.
+constexpr auto kStopCheckInterval = std::chrono::milliseconds(10);
 } // namespace
 
 AdmissionQueue::AdmissionQueue(GatherHost& host, int threads, JobProgress* progress)
@@ -118,12 +120,17 @@ void AdmissionQueue::admitReady(size_t minimum)
             return;
         minimum = std::min(minimum, m_window.size());
         if (minimum > 0) {
-            m_slotDone.wait(lock, [this, minimum] {
+            // Waits for `minimum` measured files, or only for the head once the job is told to
+            // stop: Cancel (or quitting) must not wait for a window of slow files to be measured.
+            // The flag has no signal of its own, so it is looked at every few milliseconds.
+            auto ready = [this, minimum] {
                 size_t done = 0;
                 while (done < minimum && m_window[done]->done)
                     ++done;
-                return done == minimum;
-            });
+                return done == minimum || (done > 0 && !m_host.isProcessing());
+            };
+            while (!ready())
+                m_slotDone.wait_for(lock, kStopCheckInterval);
         }
         while (!m_window.empty() && m_window.front()->done && batch.size() < kMaxBatch) {
             batch.push_back(std::move(m_window.front()));

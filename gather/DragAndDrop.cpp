@@ -1,6 +1,7 @@
 // Files and folders dropped onto the list: one collection job per drop.
 #include "app/FolimeterAppDelegate.h"
 
+#include "model/FileItem.h"
 #include "ui_MainWindow.h"
 
 #include <QMimeData>
@@ -16,8 +17,10 @@ QList<QUrl> localUrls(const QMimeData* data)
     if (!data || !data->hasUrls())
         return urls;
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            urls.append(QUrl::fromLocalFile(url.toLocalFile()));
+        // Remade from the path's bytes, which a name that is not UTF-8 keeps (its text does not).
+        const QByteArray path = FileItem::nativePathOfUrl(url);
+        if (!path.isEmpty())
+            urls.append(FileItem::fileUrl(path));
     }
     return urls;
 }

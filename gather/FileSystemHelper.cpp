@@ -7,7 +7,9 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -39,9 +41,7 @@ bool hasAllowedExtension(QByteArrayView path)
 
 QByteArray nativePathOfUrl(const QUrl& url)
 {
-    if (!url.isValid() || !url.isLocalFile())
-        return {};
-    return FileItem::absoluteNativePath(QFile::encodeName(url.toLocalFile()));
+    return FileItem::absoluteNativePath(FileItem::nativePathOfUrl(url));
 }
 
 struct Entry {
@@ -51,19 +51,30 @@ struct Entry {
 
 // Reads a folder's entries, hidden ones left out, in name order (byte order, so the order is
 // the same on every file system and every run). False when the folder cannot be read.
-bool readFolder(const QByteArray& folder, std::vector<Entry>& entries, int& error)
+// Unless `followLink`, a symbolic link is not opened: a folder swapped for a link after its
+// parent was read is passed over, like any folder that can no longer be read.
+bool readFolder(const QByteArray& folder, bool followLink, std::vector<Entry>& entries, int& error)
 {
     entries.clear();
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir) {
+    const int fd =
+        ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
         error = errno;
         return false;
     }
-    while (const dirent* d = ::readdir(dir)) {
-        if (d->d_name[0] == '.')
-            continue; // hidden, and "." and ".."
-        entries.push_back({QByteArray(d->d_name), d->d_type});
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        error = errno;
+        ::close(fd);
+        return false;
     }
+    errno = 0;
+    while (const dirent* d = ::readdir(dir)) {
+        if (d->d_name[0] != '.') // hidden, and "." and ".."
+            entries.push_back({QByteArray(d->d_name), d->d_type});
+        errno = 0;
+    }
+    // A folder that goes away while it is read ends its listing early; what was read stands.
     ::closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return true;
@@ -100,7 +111,7 @@ public:
         std::vector<Level> stack;
         int error = 0;
         stack.push_back({root, {}, 0});
-        if (!readFolder(root, stack.back().entries, error)) {
+        if (!readFolder(root, true, stack.back().entries, error)) {
             m_host.pathUnreadable(root, error);
             return true;
         }
@@ -117,11 +128,12 @@ public:
             if (!path.endsWith('/'))
                 path += '/';
             path += entry.name;
+            m_host.scanWillVisit(path);
             if (isFolderEntry(path, entry.type)) {
                 if (!m_includeSubdirectories)
                     continue;
                 Level child{path, {}, 0};
-                if (!readFolder(path, child.entries, error)) {
+                if (!readFolder(path, false, child.entries, error)) {
                     m_host.pathUnreadable(path, error); // passed over; the scan goes on
                     continue;
                 }

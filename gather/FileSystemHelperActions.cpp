@@ -125,6 +125,7 @@ bool FolimeterAppDelegate::loadURLsInBackground(Arguments arguments)
     if (isProcessing() || hasRunningJob())
         return false;
     ++m_runningJobs;
+    m_cancelRequested = false;
     m_jobProgress.found = 0;
     m_jobProgress.admitted = 0;
     m_jobProgress.pages = 0;
@@ -148,7 +149,9 @@ bool FolimeterAppDelegate::waitForJob(int timeoutMs)
 
 void FolimeterAppDelegate::startProcess()
 {
-    setIsProcessing(true);
+    // A Cancel that came after the job was started but before it got here still counts:
+    // raising the flag regardless would lose it and let the whole job run.
+    setIsProcessing(!m_cancelRequested.load());
     m_ui->loadingIndicator->setVisible(true);
     m_startTime = QDateTime::currentDateTime();
     updateTimeTakenLabel(QStringLiteral("Total Time Taken : In Process..."));
@@ -190,5 +193,6 @@ void FolimeterAppDelegate::updateTimeTakenLabel(const std::optional<QString>& te
 
 void FolimeterAppDelegate::cancelAction()
 {
+    m_cancelRequested = true;
     setIsProcessing(false);
 }

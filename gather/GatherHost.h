@@ -35,4 +35,9 @@ public:
 
     // A folder or top-level path that could not be read (scan goes on). Any thread.
     virtual void pathUnreadable(const QByteArray& /*nativePath*/, int /*error*/) {}
+
+    // Called on the job's thread right before a folder scan looks at an entry it found (after
+    // the folder was listed, before the entry is tested, entered or measured). A seam for
+    // tests that change the tree at an exact point of a scan; nothing else needs it.
+    virtual void scanWillVisit(const QByteArray& /*nativePath*/) {}
 };

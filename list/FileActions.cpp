@@ -82,7 +82,9 @@ void FolimeterAppDelegate::openEnclodingFolder()
         QList<QUrl> folders;
         for (const FileItemPtr& item : items) {
             urls.append(item->filePath());
-            const QUrl folder = QUrl::fromLocalFile(item->location());
+            const QByteArray& path = item->nativePath();
+            const qsizetype slash = path.lastIndexOf('/');
+            const QUrl folder = FileItem::fileUrl(slash <= 0 ? QByteArray("/") : path.left(slash));
             if (!folders.contains(folder))
                 folders.append(folder);
         }

@@ -22,6 +22,29 @@ QByteArray FileItem::absoluteNativePath(const QByteArray& path)
     return base + path;
 }
 
+QUrl FileItem::fileUrl(const QByteArray& nativePath)
+{
+    if (nativePath.isEmpty())
+        return QUrl();
+    const QString text = QFile::decodeName(nativePath);
+    if (QFile::encodeName(text) == nativePath)
+        return QUrl::fromLocalFile(text);
+    // Characters that keep their meaning unencoded in a path stay as they are; every other
+    // byte is written as %XX, which QUrl keeps as written when it is not UTF-8.
+    return QUrl::fromEncoded("file://" + nativePath.toPercentEncoding("/!$&'()*+,;=:@~"), QUrl::StrictMode);
+}
+
+QByteArray FileItem::nativePathOfUrl(const QUrl& url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return {};
+    // A URL with a host ("file://server/share") is a network path, as Qt writes it.
+    if (!url.host().isEmpty())
+        return QFile::encodeName(url.toLocalFile());
+    // The path's bytes as encoded: decoding to text first would lose bytes that are not UTF-8.
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
 namespace {
 
 // printf-style formatting in the C locale, whatever the process locale: the size text's
@@ -60,7 +83,7 @@ std::shared_ptr<FileItem> FileItem::fromNativePath(const QByteArray& nativePath)
 
 void FileItem::setFilePath(const QUrl& url)
 {
-    m_nativePath = absoluteNativePath(QFile::encodeName(url.toLocalFile()));
+    m_nativePath = absoluteNativePath(nativePathOfUrl(url));
     measure();
 }
 
@@ -74,7 +97,7 @@ void FileItem::measure()
 
 QUrl FileItem::filePath() const
 {
-    return m_nativePath.isEmpty() ? QUrl() : QUrl::fromLocalFile(path());
+    return fileUrl(m_nativePath);
 }
 
 QString FileItem::path() const

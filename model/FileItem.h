@@ -70,6 +70,13 @@ public:
     // `path` made absolute against the current folder, joined as written (no cleaning).
     static QByteArray absoluteNativePath(const QByteArray& path);
 
+    // The file URL of a path in its file-system bytes, and back. A name that is not valid
+    // UTF-8 keeps its bytes percent-encoded in the URL (a decoded text would replace them),
+    // so the URL still leads to the file; other names give QUrl::fromLocalFile's URL.
+    static QUrl fileUrl(const QByteArray& nativePath);
+    // Empty for an invalid or non-file URL.
+    static QByteArray nativePathOfUrl(const QUrl& url);
+
     // Test hook: an item with the given values, not measured.
     static std::shared_ptr<FileItem> makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size);
 
