@@ -33,16 +33,21 @@ mkdir -p "$work/inputs" "$work/cwd"
 build/release/fuzz/folimeter_fuzz_seeds --stuck-tree "$work/inputs/seeds" >/dev/null
 build/release/bench/folimeter_bench_gather --write-tree "$work/inputs/bench-tree" --files "$tree_files" >/dev/null
 
+# The extension under which the counter reads a fuzz target's inputs.
+extension_for() {
+    case "$1" in
+    tiff_count) echo tif ;;
+    import_list) echo list ;;
+    *) echo pdf ;;
+    esac
+}
+
 # Fuzz corpora and kept crash inputs, named so the counter reads them as their target's type.
 for kind in fuzz-corpus fuzz-crashes; do
     for dir in build/$kind/*/; do
         [ -d "$dir" ] || continue
         target=$(basename "$dir")
-        case "$target" in
-        tiff_count) ext=tif ;;
-        import_list) ext=list ;;
-        *) ext=pdf ;;
-        esac
+        ext=$(extension_for "$target")
         mkdir -p "$work/inputs/$kind-$target"
         find "$dir" -maxdepth 1 -type f -print0 | while IFS= read -r -d '' f; do
             # A running fuzzer may remove an entry meanwhile.
@@ -55,11 +60,7 @@ if [ -d tests/data/fuzz-regressions ]; then
     for dir in tests/data/fuzz-regressions/*/; do
         [ -d "$dir" ] || continue
         target=$(basename "$dir")
-        case "$target" in
-        tiff_count) ext=tif ;;
-        import_list) ext=list ;;
-        *) ext=pdf ;;
-        esac
+        ext=$(extension_for "$target")
         mkdir -p "$work/inputs/regressions-$target"
         for f in "$dir"*; do
             [ -f "$f" ] && cp "$f" "$work/inputs/regressions-$target/$(basename "$f").$ext"
