@@ -186,9 +186,9 @@ Failure importList(const std::uint8_t* data, std::size_t size)
     return std::nullopt;
 }
 
-std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::size_t size)
+std::vector<ExportItemFields> exportItemsFromBytes(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<ExportItemSpec> items;
+    std::vector<ExportItemFields> items;
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     qsizetype start = 0;
     while (items.size() < 512) {
@@ -196,7 +196,7 @@ std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::
         if (end < 0)
             end = bytes.size();
         const QByteArray record = bytes.mid(start, end - start);
-        ExportItemSpec item;
+        ExportItemFields item;
         const qsizetype first = record.indexOf('\x01');
         const qsizetype second = first < 0 ? -1 : record.indexOf('\x01', first + 1);
         if (second < 0) {
@@ -216,7 +216,7 @@ std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::
     return items;
 }
 
-QByteArray exportBytesFromItems(const std::vector<ExportItemSpec>& items)
+QByteArray exportBytesFromItems(const std::vector<ExportItemFields>& items)
 {
     QByteArray out;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -275,11 +275,11 @@ std::optional<std::vector<QStringList>> readExportRecords(const QString& text)
 
 Failure exportText(const std::uint8_t* data, std::size_t size)
 {
-    const std::vector<ExportItemSpec> specs = exportItemsFromBytes(data, size);
+    const std::vector<ExportItemFields> itemFields = exportItemsFromBytes(data, size);
     FileList list;
     std::vector<FileItemPtr> listed;
-    for (const ExportItemSpec& spec : specs) {
-        FileItemPtr item = FileItem::makeForTesting(spec.nativePath, spec.pages, spec.size);
+    for (const ExportItemFields& fields : itemFields) {
+        FileItemPtr item = FileItem::makeForTesting(fields.nativePath, fields.pages, fields.size);
         if (list.append(item))
             listed.push_back(item);
     }

@@ -35,7 +35,7 @@ Failure importList(const std::uint8_t* data, std::size_t size);
 Failure exportText(const std::uint8_t* data, std::size_t size);
 
 // One item description for the export check: a path and its numbers.
-struct ExportItemSpec {
+struct ExportItemFields {
     QByteArray nativePath;
     qint32 pages = 0;
     qint64 size = 0;
@@ -45,10 +45,10 @@ struct ExportItemSpec {
 // with the numbers in decimal (0 when they do not read as one); a record with fewer than two
 // \x01 bytes is all path, with 0 pages and size. "/" is put in front of a path unless it
 // starts with one. At most 512 records.
-std::vector<ExportItemSpec> exportItemsFromBytes(const std::uint8_t* data, std::size_t size);
+std::vector<ExportItemFields> exportItemsFromBytes(const std::uint8_t* data, std::size_t size);
 
 // The inverse of exportItemsFromBytes, for writing seeds.
-QByteArray exportBytesFromItems(const std::vector<ExportItemSpec>& items);
+QByteArray exportBytesFromItems(const std::vector<ExportItemFields>& items);
 
 // Splits export text into records of fields. A field starting with a double quote runs to
 // the next lone double quote, with doubled quotes read as one; any other field runs to the

@@ -135,8 +135,8 @@ void writeImportListSeeds(const QString& dir)
 
 void writeExportSeeds(const QString& dir)
 {
-    using fuzzcheck::ExportItemSpec;
-    const std::vector<std::vector<ExportItemSpec>> sets = {
+    using fuzzcheck::ExportItemFields;
+    const std::vector<std::vector<ExportItemFields>> sets = {
         {{"/tmp/a.pdf", 3, 4096}, {"/tmp/b.tif", 12, 1'500'000}},
         {{"/t/tab\there.pdf", 1, 512}, {"/t/line\nbreak.tif", 2, 0}, {"/t/q\"uote\".pdf", 7, 2'000'000'000}},
         {{"/t/cr\r.pdf", 0, 999'999}, {"/\"/\t/x.tif", 5, 1'000'000}, {"/t/no-extension", 0, 0}},

@@ -110,7 +110,7 @@ TEST(FuzzSeeds, EverySeedPassesItsCheckAndCountsWhatItWasMadeWith)
 
 TEST(FuzzChecks, ExportItemsSurviveTheirByteForm)
 {
-    const std::vector<fuzzcheck::ExportItemSpec> items = {
+    const std::vector<fuzzcheck::ExportItemFields> items = {
         {"/a/b.pdf", 3, 4096},
         {"/t\tab\n\"q\".tif", -7, -1},
         {"/caf\xc3\xa9\xff.pdf", 2147483647, 7'000'000'000'000},
