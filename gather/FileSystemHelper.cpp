@@ -68,11 +68,9 @@ bool readFolder(const QByteArray& folder, bool followLink, std::vector<Entry>& e
         ::close(fd);
         return false;
     }
-    errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] != '.') // hidden, and "." and ".."
             entries.push_back({QByteArray(d->d_name), d->d_type});
-        errno = 0;
     }
     // A folder that goes away while it is read ends its listing early; what was read stands.
     ::closedir(dir);
