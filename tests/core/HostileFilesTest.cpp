@@ -339,7 +339,9 @@ TEST_F(HostileFiles, BoundsHoldOnSeveralThreadsAtOnce)
     log.sort();
     ASSERT_EQ(log.size(), 2) << qPrintable(log.join('\n'));
     EXPECT_TRUE(log[0].contains(path("bomb.pdf")) && log[0].contains("memory")) << qPrintable(log[0]);
-    EXPECT_TRUE(log[1].contains(path("deep.pdf")) && log[1].contains("deeply")) << qPrintable(log[1]);
+    // Under a slow build (ThreadSanitizer) the deep tree may reach the time bound first.
+    EXPECT_TRUE(log[1].contains(path("deep.pdf")) && (log[1].contains("deeply") || log[1].contains("processor time")))
+        << qPrintable(log[1]);
 }
 
 } // namespace
