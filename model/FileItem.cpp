@@ -92,7 +92,9 @@ void FileItem::measure()
     // The size alone: making the dates of resourceValues costs more than a stat, for every file.
     if (const auto size = platform::allocatedSize(m_nativePath))
         m_size = *size;
-    m_pages = pageCountForPath(m_nativePath, QString(""));
+    const PageCount count = measurePages(m_nativePath, QString(""));
+    m_pages = count.pages;
+    m_passwordProtected = count.passwordProtected;
 }
 
 QUrl FileItem::filePath() const
@@ -210,11 +212,13 @@ QString FileItem::sizeText(qint64 bytes)
     return number + QLatin1Char(' ') + QLatin1String(units[i]);
 }
 
-std::shared_ptr<FileItem> FileItem::makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size)
+std::shared_ptr<FileItem> FileItem::makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size,
+                                                   bool passwordProtected)
 {
     auto item = std::make_shared<FileItem>();
     item->m_nativePath = nativePath;
     item->m_pages = pages;
     item->m_size = size;
+    item->m_passwordProtected = passwordProtected;
     return item;
 }

@@ -35,6 +35,9 @@ public:
     const QByteArray& nativePath() const { return m_nativePath; }
 
     qint32 pages() const { return m_pages; }
+    // A PDF that stayed locked after the empty password; its count is what could be read
+    // without the password.
+    bool isPasswordProtected() const { return m_passwordProtected; }
     // Allocated size on disk in bytes (blocks × 512), 0 when it cannot be read.
     qint64 size() const { return m_size; }
 
@@ -78,7 +81,8 @@ public:
     static QByteArray nativePathOfUrl(const QUrl& url);
 
     // Test hook: an item with the given values, not measured.
-    static std::shared_ptr<FileItem> makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size);
+    static std::shared_ptr<FileItem> makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size,
+                                                    bool passwordProtected = false);
 
 private:
     void measure();
@@ -87,6 +91,7 @@ private:
     qint64 m_size = 0;
     qint32 m_pages = 0;
     bool m_isSelected = true;
+    bool m_passwordProtected = false;
 };
 
 using FileItemPtr = std::shared_ptr<FileItem>;

@@ -7,6 +7,7 @@
 
 #include <qpdf/InputSource.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <tiffio.h>
 
 #include <fcntl.h>
@@ -229,6 +230,7 @@ bool startsAsTiff(FileReader& file)
 struct Count {
     qint32 pages = 0;
     bool stopped = false;
+    bool passwordProtected = false;
 };
 
 Count tiffImageCountOf(FileReader& file, const QByteArray& path)
@@ -336,6 +338,7 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
     const QByteArray pw = password.toUtf8();
     const std::string name = path.toStdString();
     size_t pages = 0;
+    bool locked = false;
     // The document outlives the budget: its destructor allocates, and must not meet a budget
     // that throws.
     QPDF pdf;
@@ -345,8 +348,12 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
         pdf.processInputSource(std::make_shared<ReaderInputSource>(file, name, budget),
                                pw.isNull() ? "" : pw.constData());
         pages = pdf.getAllPages().size();
+    } catch (const QPDFExc& e) {
+        // Damaged beyond repair, or locked with another password.
+        pages = 0;
+        locked = e.getErrorCode() == qpdf_e_password;
     } catch (...) {
-        // Unreadable, damaged beyond repair, locked with another password, or over the budget.
+        // Unreadable or over the budget.
         pages = 0;
     }
     budget.release();
@@ -354,7 +361,7 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
         logStopped(path, budget.reason());
         return {0, true};
     }
-    return {narrowedCount(pages, path), false};
+    return {narrowedCount(pages, path), false, locked};
 }
 
 } // namespace
@@ -386,20 +393,26 @@ bool hasPdfExtension(const QByteArray& nativePath)
 
 } // namespace
 
-qint32 pageCountForPath(const QByteArray& nativePath, const QString& password)
+PageCount measurePages(const QByteArray& nativePath, const QString& password)
 {
     if (nativePath.isEmpty())
-        return 0;
+        return {};
     pagecount::FileReader file(nativePath);
     if (!file.isOpen())
-        return 0;
+        return {};
     // A TIFF stopped at a bound has been logged; it is not tried again as a PDF.
     if (const pagecount::Count images = pagecount::tiffImageCountOf(file, nativePath);
         images.pages != 0 || images.stopped)
-        return images.pages;
+        return {images.pages, false};
     if (!hasPdfExtension(nativePath))
-        return 0;
-    return pagecount::pdfPageCountOf(file, nativePath, password).pages;
+        return {};
+    const pagecount::Count pages = pagecount::pdfPageCountOf(file, nativePath, password);
+    return {pages.pages, pages.passwordProtected};
+}
+
+qint32 pageCountForPath(const QByteArray& nativePath, const QString& password)
+{
+    return measurePages(nativePath, password).pages;
 }
 
 qint32 getTiffPageCount(const QUrl& url, const QString& password)

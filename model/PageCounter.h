@@ -16,6 +16,16 @@ qint32 getTiffPageCount(const QUrl& url, const QString& password = QString());
 // The same for a local path in its file-system bytes.
 qint32 pageCountForPath(const QByteArray& nativePath, const QString& password = QString());
 
+// A page count, and whether the file is a PDF that stays locked after the password tried
+// (needs a password of its own to open).
+struct PageCount {
+    qint32 pages = 0;
+    bool passwordProtected = false;
+};
+
+// The count of pageCountForPath with the locked state beside it.
+PageCount measurePages(const QByteArray& nativePath, const QString& password = QString());
+
 namespace pagecount {
 
 // Number of images (directories) of the TIFF file; 0 when it is not a readable TIFF.

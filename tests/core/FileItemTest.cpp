@@ -91,6 +91,14 @@ TEST_F(PageCount, EncryptedPdfOpensWithEmptyPasswordOtherwiseZero)
     EXPECT_EQ(count("aes.pdf"), 4);
     EXPECT_EQ(count("locked.pdf"), 0);
     EXPECT_EQ(count("locked.pdf", "secret"), 5);
+
+    const auto locked = [&](const QString& name) {
+        return FileItem::initWithURL(QUrl::fromLocalFile(path(name)))->isPasswordProtected();
+    };
+    EXPECT_FALSE(locked("rc4.pdf"));
+    EXPECT_FALSE(locked("aes.pdf"));
+    EXPECT_TRUE(locked("locked.pdf"));
+    EXPECT_FALSE(measurePages(QFile::encodeName(path("locked.pdf")), "secret").passwordProtected);
 }
 
 TEST_F(PageCount, BrokenAndMissingFilesCountZero)
