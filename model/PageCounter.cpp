@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
+#include "model/FileReader.h"
 
 #include <QFile>
 
@@ -10,12 +11,7 @@
 #include <qpdf/QPDFExc.hh>
 #include <tiffio.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -53,98 +49,6 @@ qint32 narrowedCount(quint64 count, const QByteArray& path)
     logStopped(path, QStringLiteral("%1 pages do not fit a 32-bit count").arg(count));
     return 0;
 }
-
-// An open regular file, read with pread through a small window. Nothing is mapped: mapping
-// and unmapping a file for every count made each unmapping interrupt the other cores to
-// flush their address translations, which on a virtual machine cost more than counting a
-// small file and kept counting on several threads from going faster than on one.
-class FileReader {
-public:
-    explicit FileReader(const QByteArray& path)
-    {
-        // Non-blocking, so that a FIFO or device under a .tif or .pdf name cannot hold the
-        // count up; only regular files are read.
-        m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (m_fd < 0)
-            return;
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        m_size = quint64(st.st_size);
-    }
-    ~FileReader()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileReader(const FileReader&) = delete;
-    FileReader& operator=(const FileReader&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
-    quint64 size() const { return m_size; }
-
-    // Copies up to `count` bytes at `offset` into `out`; returns how many (fewer at the end
-    // of the file or on an error).
-    size_t readAt(quint64 offset, char* out, size_t count)
-    {
-        size_t done = 0;
-        while (done < count && offset < m_size) {
-            if (offset >= m_windowStart && offset < m_windowStart + m_windowLength) {
-                const size_t n = std::min(count - done, size_t(m_windowStart + m_windowLength - offset));
-                std::memcpy(out + done, m_window.get() + (offset - m_windowStart), n);
-                done += n;
-                offset += n;
-                continue;
-            }
-            if (count - done >= kWindowBytes) {
-                // A large read goes straight to the caller.
-                const ssize_t n = preadFully(out + done, count - done, offset);
-                if (n <= 0)
-                    break;
-                done += size_t(n);
-                offset += quint64(n);
-                continue;
-            }
-            if (!m_window)
-                m_window = std::make_unique<char[]>(kWindowBytes);
-            const ssize_t n = preadFully(m_window.get(), kWindowBytes, offset);
-            m_windowStart = offset;
-            m_windowLength = n > 0 ? size_t(n) : 0;
-            if (n <= 0)
-                break;
-        }
-        return done;
-    }
-
-private:
-    static constexpr size_t kWindowBytes = 16 * 1024;
-
-    ssize_t preadFully(char* out, size_t count, quint64 offset)
-    {
-        size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(m_fd, out + done, count - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return done > 0 ? ssize_t(done) : -1;
-            if (n == 0)
-                break;
-            done += size_t(n);
-        }
-        return ssize_t(done);
-    }
-
-    int m_fd = -1;
-    quint64 m_size = 0;
-    std::unique_ptr<char[]> m_window;
-    quint64 m_windowStart = 0;
-    size_t m_windowLength = 0;
-};
 
 bool hasTiffSignature(const char* data, size_t size)
 {

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <memory>
+
+#include <sys/types.h>
+
+namespace pagecount {
+
+// An open regular file, read with pread through a small window. Nothing is mapped: mapping
+// and unmapping a file for every count made each unmapping interrupt the other cores to
+// flush their address translations, which on a virtual machine cost more than counting a
+// small file and kept counting on several threads from going faster than on one.
+class FileReader {
+public:
+    // Opens `path` when it is a regular file that is not empty; isOpen() tells.
+    explicit FileReader(const QByteArray& path);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    quint64 size() const { return m_size; }
+
+    // Copies up to `count` bytes at `offset` into `out`; returns how many (fewer at the end
+    // of the file or on an error).
+    size_t readAt(quint64 offset, char* out, size_t count);
+
+private:
+    static constexpr size_t kWindowBytes = 16 * 1024;
+
+    ssize_t preadFully(char* out, size_t count, quint64 offset);
+
+    int m_fd = -1;
+    quint64 m_size = 0;
+    std::unique_ptr<char[]> m_window;
+    quint64 m_windowStart = 0;
+    size_t m_windowLength = 0;
+};
+
+} // namespace pagecount
