@@ -3,6 +3,7 @@
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
+#include "model/PdfSecurity.h"
 
 #include <QFile>
 
@@ -239,6 +240,7 @@ private:
 
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
+    pdfsecurity::useFastCryptoForQpdf();
     const QByteArray pw = password.toUtf8();
     const std::string name = path.toStdString();
     size_t pages = 0;
