@@ -1,43 +1,35 @@
-#include "app/FolimeterAppDelegate.h"
-#include "support/Fixtures.h"
-#include "ui_MainWindow.h"
+#include "ListWindowFixture.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <QtTest>
+
+using namespace listfixture;
 
 namespace {
 
-enum class Answer { Refused, Accepted };
-
-// Drags `data` over the list and answers whether the list offered to take it.
-Answer dragOver(FolimeterAppDelegate& delegate, const QMimeData& data, QPoint at = QPoint(20, 20))
+// Drags `data` over the list, and drops it there when `release` is set. Answers whether the
+// list offered to take it, or took it.
+bool drag(FolimeterAppDelegate& delegate, const QMimeData& data, bool release = false, QPoint at = QPoint(20, 20))
 {
     QWidget* viewport = delegate.ui()->mainTableView->viewport();
     QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
-    if (!enter.isAccepted())
-        return Answer::Refused;
-    return enter.dropAction() == Qt::CopyAction ? Answer::Accepted : Answer::Refused;
-}
-
-// Drags `data` over the list and drops it there; true when the list took it.
-bool drop(FolimeterAppDelegate& delegate, const QMimeData& data, QPoint at = QPoint(20, 20))
-{
-    QWidget* viewport = delegate.ui()->mainTableView->viewport();
-    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &enter);
+    if (!release)
+        return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
     QDropEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &event);
     return event.isAccepted();
 }
 
-std::unique_ptr<QMimeData> urlData(const QList<QUrl>& urls)
+std::unique_ptr<QMimeData> urlData(const QStringList& paths, const QList<QUrl>& others = {})
 {
     auto data = std::make_unique<QMimeData>();
-    data->setUrls(urls);
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data->setUrls(urls + others);
     return data;
 }
 
@@ -56,19 +48,17 @@ class DragAndDropTest : public QObject {
 private slots:
     void initTestCase();
     void dropStartsOneJobOverTheLocalUrls();
-    void includeSubfoldersAsTheBoxStoodAtTheDrop();
     void refusedWithoutLocalUrlsAndFromTheListItself();
     void refusedWhileAJobRunsAndUntilItHasEnded();
 
 private:
-    QTemporaryDir m_config;
     QTemporaryDir m_files;
     QString m_folder;
 };
 
 void DragAndDropTest::initTestCase()
 {
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    useScratchSettings();
     m_folder = m_files.filePath("folder");
     QVERIFY(QDir().mkpath(m_folder + "/sub"));
     QVERIFY(fixtures::writeTiff(m_folder + "/a.tif", {.pages = 3}));
@@ -79,103 +69,73 @@ void DragAndDropTest::initTestCase()
 
 void DragAndDropTest::dropStartsOneJobOverTheLocalUrls()
 {
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    Ui::MainWindow& ui = *delegate.ui();
+    auto delegate = makeWindow();
+    Ui::MainWindow& ui = *delegate->ui();
     ui.inculdeSubfoldersBtn->setChecked(false);
-    const auto data = urlData({QUrl::fromLocalFile(m_folder), QUrl::fromLocalFile(m_files.filePath("c.pdf")),
-                               QUrl::fromLocalFile(m_files.filePath("d.txt")), QUrl("https://example.invalid/e.pdf")});
-
-    QCOMPARE(dragOver(delegate, *data), Answer::Accepted);
+    const auto data = urlData({m_folder, m_files.filePath("c.pdf"), m_files.filePath("d.txt")},
+                              {QUrl("https://example.invalid/e.pdf")});
+    QVERIFY(drag(*delegate, *data));
     QVERIFY(ui.mainTableView->isDropHighlighted());
     QDragLeaveEvent leave;
     QCoreApplication::sendEvent(ui.mainTableView->viewport(), &leave);
     QVERIFY(!ui.mainTableView->isDropHighlighted());
 
-    QVERIFY(drop(delegate, *data));
+    QVERIFY(drag(*delegate, *data, true));
     QVERIFY(!ui.mainTableView->isDropHighlighted());
-    QVERIFY(ui.lableDragAndDrop->isHidden());
-    QVERIFY(delegate.waitForJob(20000));
-    QCOMPARE(listedPaths(delegate), (QStringList{m_folder + "/a.tif", m_files.filePath("c.pdf")}));
-    QCOMPARE(ui.labelTotalTIFFPages->text(), QString("Total Pages TIFF : 3 PDF : 5"));
+    QVERIFY(delegate->waitForJob(20000));
+    QCOMPARE(listedPaths(*delegate), (QStringList{m_folder + "/a.tif", m_files.filePath("c.pdf")}));
 
-    // A second drop, onto a row this time, adds only what is new.
-    const auto again = urlData({QUrl::fromLocalFile(m_files.filePath("c.pdf"))});
-    QCOMPARE(dragOver(delegate, *again, QPoint(5, 2)), Answer::Accepted);
-    QVERIFY(drop(delegate, *again, QPoint(5, 2)));
-    QVERIFY(delegate.waitForJob(20000));
-    QCOMPARE(delegate.files().size(), 2);
-}
-
-void DragAndDropTest::includeSubfoldersAsTheBoxStoodAtTheDrop()
-{
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    Ui::MainWindow& ui = *delegate.ui();
-    const auto data = urlData({QUrl::fromLocalFile(m_folder)});
-
+    // A second drop, onto a row this time, adds only what is new; the subfolders box counts
+    // as it stood at the drop.
     ui.inculdeSubfoldersBtn->setChecked(true);
-    QVERIFY(drop(delegate, *data));
+    QVERIFY(drag(*delegate, *urlData({m_folder, m_files.filePath("c.pdf")}), true, QPoint(5, 2)));
     ui.inculdeSubfoldersBtn->setChecked(false);
-    QVERIFY(delegate.waitForJob(20000));
-    QCOMPARE(listedPaths(delegate), (QStringList{m_folder + "/a.tif", m_folder + "/sub/b.pdf"}));
+    QVERIFY(delegate->waitForJob(20000));
+    QCOMPARE(listedPaths(*delegate),
+             (QStringList{m_folder + "/a.tif", m_files.filePath("c.pdf"), m_folder + "/sub/b.pdf"}));
 }
 
 void DragAndDropTest::refusedWithoutLocalUrlsAndFromTheListItself()
 {
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    CustomTableView* table = delegate.ui()->mainTableView;
-
-    const auto remote = urlData({QUrl("https://example.invalid/e.pdf")});
-    QCOMPARE(dragOver(delegate, *remote), Answer::Refused);
-    QVERIFY(!table->isDropHighlighted());
-    QVERIFY(!drop(delegate, *remote));
-
+    auto delegate = makeWindow();
+    CustomTableView* table = delegate->ui()->mainTableView;
+    const auto remote = urlData({}, {QUrl("https://example.invalid/e.pdf")});
     QMimeData text;
     text.setText(m_files.filePath("c.pdf"));
-    QCOMPARE(dragOver(delegate, text), Answer::Refused);
-    QVERIFY(!drop(delegate, text));
-    QVERIFY(!delegate.tableViewAcceptDrop(&text));
-
-    const auto local = urlData({QUrl::fromLocalFile(m_files.filePath("c.pdf"))});
-    QVERIFY(delegate.tableViewValidateDrop(local.get(), nullptr));
-    QVERIFY(!delegate.tableViewValidateDrop(local.get(), table));
-    QVERIFY(!delegate.tableViewValidateDrop(local.get(), table->viewport()));
-
-    QVERIFY(!delegate.hasRunningJob());
-    QVERIFY(delegate.files().isEmpty());
+    for (const QMimeData* data : std::initializer_list<const QMimeData*>{remote.get(), &text}) {
+        QVERIFY(!drag(*delegate, *data));
+        QVERIFY(!table->isDropHighlighted());
+        QVERIFY(!drag(*delegate, *data, true));
+    }
+    const auto local = urlData({m_files.filePath("c.pdf")});
+    QVERIFY(delegate->tableViewValidateDrop(local.get(), nullptr));
+    QVERIFY(!delegate->tableViewValidateDrop(local.get(), table));
+    QVERIFY(!delegate->tableViewValidateDrop(local.get(), table->viewport()));
+    QVERIFY(!delegate->hasRunningJob());
+    QVERIFY(delegate->files().isEmpty());
 }
 
 void DragAndDropTest::refusedWhileAJobRunsAndUntilItHasEnded()
 {
-    // Copies of a long PDF keep the job busy while the test drags.
     QTemporaryDir dir;
-    const QString slow = dir.filePath("slow");
-    QVERIFY(QDir().mkpath(slow));
-    QVERIFY(fixtures::writePdf(slow + "/copy000.pdf", {.pages = 2000}));
-    for (int i = 1; i < 120; ++i)
-        QVERIFY(QFile::copy(slow + "/copy000.pdf", slow + QString("/copy%1.pdf").arg(i, 3, 10, QChar('0'))));
-
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    const auto data = urlData({QUrl::fromLocalFile(m_files.filePath("c.pdf"))});
-    QVERIFY(delegate.loadURLsInBackground(Arguments{{QUrl::fromLocalFile(slow)}, true, false}));
-    QTRY_VERIFY_WITH_TIMEOUT(delegate.isProcessing(), 20000);
-
-    QCOMPARE(dragOver(delegate, *data), Answer::Refused);
-    QVERIFY(!delegate.ui()->mainTableView->isDropHighlighted());
-    QVERIFY(!drop(delegate, *data));
-    QVERIFY(!delegate.tableViewAcceptDrop(data.get()));
+    const QString slow = makeSlowTree(dir.path(), 120); // keeps the job busy while the test drags
+    QVERIFY(!slow.isEmpty());
+    auto delegate = makeWindow();
+    const auto data = urlData({m_files.filePath("c.pdf")});
+    QVERIFY(delegate->loadURLsInBackground(Arguments{{QUrl::fromLocalFile(slow)}, true, false}));
+    QTRY_VERIFY_WITH_TIMEOUT(delegate->isProcessing(), 20000);
+    QVERIFY(!drag(*delegate, *data));
+    QVERIFY(!delegate->ui()->mainTableView->isDropHighlighted());
+    QVERIFY(!drag(*delegate, *data, true));
+    QVERIFY(!delegate->tableViewAcceptDrop(data.get()));
 
     // Cancel: until the job's thread has ended, drops are still refused.
-    delegate.cancelAction();
-    if (delegate.hasRunningJob())
-        QCOMPARE(dragOver(delegate, *data), Answer::Refused);
-    QVERIFY(delegate.waitForJob(20000));
-    QVERIFY(!listedPaths(delegate).contains(m_files.filePath("c.pdf")));
-
-    QCOMPARE(dragOver(delegate, *data), Answer::Accepted);
+    delegate->cancelAction();
+    if (delegate->hasRunningJob())
+        QVERIFY(!drag(*delegate, *data));
+    QVERIFY(delegate->waitForJob(20000));
+    QVERIFY(!listedPaths(*delegate).contains(m_files.filePath("c.pdf")));
+    QVERIFY(drag(*delegate, *data));
 }
 
 QTEST_MAIN(DragAndDropTest)

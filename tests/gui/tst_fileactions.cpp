@@ -53,23 +53,6 @@ namespace {
 
 const QString kBusName = "fake-file-manager";
 
-QList<FilePropertiesDialog*> propertiesWindows()
-{
-    QList<FilePropertiesDialog*> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* dialog = qobject_cast<FilePropertiesDialog*>(widget); dialog && dialog->isVisible())
-            windows << dialog;
-    }
-    return windows;
-}
-
-void closePropertiesWindows()
-{
-    for (FilePropertiesDialog* dialog : propertiesWindows())
-        dialog->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 } // namespace
 
 class FileActionsTest : public QObject {
@@ -78,17 +61,14 @@ private slots:
     void initTestCase();
     void cleanup();
     void openFilesOpensEachSelectedFileInRowOrder();
-    void showItemsIsOneCallWithEverySelectedFile();
-    void propertiesGoToTheFileManager();
+    void fileManagerGetsOneCallWithEverySelectedFile();
+    void withoutAFileManagerTheFallbacksRun_data();
     void withoutAFileManagerTheFallbacksRun();
-    void anErrorReplyCountsAsNoAnswer();
 
 private:
     std::unique_ptr<FolimeterAppDelegate> makeListedWindow();
     bool serve();
-    void stopServing();
 
-    QTemporaryDir m_config;
     QTemporaryDir m_files;
     QStringList m_paths;
     FakeFileManager m_fake;
@@ -97,7 +77,7 @@ private:
 
 void FileActionsTest::initTestCase()
 {
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    useScratchSettings();
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         QSKIP("needs a private session bus: run under dbus-run-session");
     QVERIFY2(QDBusConnection::sessionBus().isConnected(), "the session bus does not answer");
@@ -111,8 +91,18 @@ void FileActionsTest::initTestCase()
 
 void FileActionsTest::cleanup()
 {
-    stopServing();
-    closePropertiesWindows();
+    QDBusConnection bus(kBusName);
+    if (bus.isConnected()) {
+        bus.unregisterService(FileManagerClient::kService);
+        bus.unregisterObject(FileManagerClient::kPath);
+        QDBusConnection::disconnectFromBus(kBusName);
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(FileManagerClient::kService));
+    }
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<FilePropertiesDialog*>(widget))
+            widget->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     m_fake.calls.clear();
     m_fake.failing = false;
     m_opened.clear();
@@ -120,7 +110,7 @@ void FileActionsTest::cleanup()
 
 std::unique_ptr<FolimeterAppDelegate> FileActionsTest::makeListedWindow()
 {
-    auto delegate = makeWindow({});
+    auto delegate = makeWindow();
     for (const QString& path : m_paths)
         delegate->files().append(FileItem::fromNativePath(QFile::encodeName(path)));
     delegate->refreshAfterListChange();
@@ -139,17 +129,6 @@ bool FileActionsTest::serve()
            bus.registerService(FileManagerClient::kService);
 }
 
-void FileActionsTest::stopServing()
-{
-    QDBusConnection bus(kBusName);
-    if (!bus.isConnected())
-        return;
-    bus.unregisterService(FileManagerClient::kService);
-    bus.unregisterObject(FileManagerClient::kPath);
-    QDBusConnection::disconnectFromBus(kBusName);
-    QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(FileManagerClient::kService));
-}
-
 void FileActionsTest::openFilesOpensEachSelectedFileInRowOrder()
 {
     auto delegate = makeListedWindow();
@@ -161,15 +140,13 @@ void FileActionsTest::openFilesOpensEachSelectedFileInRowOrder()
     delegate->openFiles();
     QCOMPARE(m_opened, (QList<QUrl>{QUrl::fromLocalFile(m_paths[0]), QUrl::fromLocalFile(m_paths[1]),
                                     QUrl::fromLocalFile(m_paths[2])}));
-
     m_opened.clear();
     selectRows(*delegate, {1});
-    QVERIFY(delegate->ui()->openFileButton->isEnabled());
     delegate->ui()->openFileButton->click();
     QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(m_paths[1])});
 }
 
-void FileActionsTest::showItemsIsOneCallWithEverySelectedFile()
+void FileActionsTest::fileManagerGetsOneCallWithEverySelectedFile()
 {
     QVERIFY(serve());
     auto delegate = makeListedWindow();
@@ -177,12 +154,10 @@ void FileActionsTest::showItemsIsOneCallWithEverySelectedFile()
 
     selectRows(*delegate, {0, 1, 2});
     delegate->openEnclodingFolder();
-    // The window does not wait for the file manager.
-    QVERIFY(m_fake.calls.isEmpty());
+    QVERIFY(m_fake.calls.isEmpty()); // the window does not wait for the file manager
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(finished.first().at(0).toString(), QString("ShowItems"));
     QVERIFY(finished.first().at(1).toBool());
-
     QCOMPARE(m_fake.calls.size(), 1);
     QCOMPARE(m_fake.calls.first().method, QString("ShowItems"));
     const QStringList uris = m_fake.calls.first().uris;
@@ -190,40 +165,38 @@ void FileActionsTest::showItemsIsOneCallWithEverySelectedFile()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(QUrl(uris[i]).toLocalFile(), m_paths[i]);
     QVERIFY(uris[1].contains("my%20file%20%232%20%C3%A9.pdf"));
-    QVERIFY(m_opened.isEmpty());
 
-    // Through the button, with one row selected.
-    selectRows(*delegate, {2});
-    delegate->ui()->openEnclosedFolderButton->click();
-    QTRY_COMPARE(finished.count(), 2);
-    QCOMPARE(m_fake.calls.last().uris.size(), 1);
-}
-
-void FileActionsTest::propertiesGoToTheFileManager()
-{
-    QVERIFY(serve());
-    auto delegate = makeListedWindow();
-    QSignalSpy finished(delegate->fileManager(), &FileManagerClient::callFinished);
+    // Properties of the selected rows only.
     selectRows(*delegate, {0, 2});
     delegate->getInfo();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(m_fake.calls.size(), 1);
-    QCOMPARE(m_fake.calls.first().method, QString("ShowItemProperties"));
-    QCOMPARE(m_fake.calls.first().uris, (QStringList{QUrl::fromLocalFile(m_paths[0]).toString(QUrl::FullyEncoded),
-                                                     QUrl::fromLocalFile(m_paths[2]).toString(QUrl::FullyEncoded)}));
-    QVERIFY(propertiesWindows().isEmpty());
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(m_fake.calls.last().method, QString("ShowItemProperties"));
+    QCOMPARE(m_fake.calls.last().uris, (QStringList{QUrl::fromLocalFile(m_paths[0]).toString(QUrl::FullyEncoded),
+                                                    QUrl::fromLocalFile(m_paths[2]).toString(QUrl::FullyEncoded)}));
+    QVERIFY(m_opened.isEmpty());
 
     // Nothing selected: nothing asked.
     selectRows(*delegate, {});
     delegate->getInfo();
-    delegate->openFiles();
+    delegate->openEnclodingFolder();
     QTest::qWait(50);
-    QCOMPARE(m_fake.calls.size(), 1);
+    QCOMPARE(m_fake.calls.size(), 2);
+}
+
+void FileActionsTest::withoutAFileManagerTheFallbacksRun_data()
+{
+    QTest::addColumn<bool>("errorReply");
+    QTest::newRow("no file manager") << false;
+    QTest::newRow("error reply") << true;
 }
 
 void FileActionsTest::withoutAFileManagerTheFallbacksRun()
 {
-    QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(FileManagerClient::kService));
+    QFETCH(bool, errorReply);
+    if (errorReply) {
+        QVERIFY(serve());
+        m_fake.failing = true;
+    }
     auto delegate = makeListedWindow();
     QSignalSpy finished(delegate->fileManager(), &FileManagerClient::callFinished);
 
@@ -232,6 +205,7 @@ void FileActionsTest::withoutAFileManagerTheFallbacksRun()
     delegate->openEnclodingFolder();
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(!finished.first().at(1).toBool());
+    QCOMPARE(m_fake.calls.size(), errorReply ? 1 : 0);
     QCOMPARE(m_opened,
              (QList<QUrl>{QUrl::fromLocalFile(m_files.path()), QUrl::fromLocalFile(m_files.filePath("sub dir"))}));
 
@@ -241,7 +215,11 @@ void FileActionsTest::withoutAFileManagerTheFallbacksRun()
     delegate->files().clear();
     delegate->refreshAfterListChange();
     QTRY_COMPARE(finished.count(), 2);
-    const QList<FilePropertiesDialog*> windows = propertiesWindows();
+    QList<FilePropertiesDialog*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<FilePropertiesDialog*>(widget); dialog && dialog->isVisible())
+            windows << dialog;
+    }
     QCOMPARE(windows.size(), 2);
     FilePropertiesDialog* dialog =
         windows.first()->ui()->nameValue->text() == "third.tif" ? windows.last() : windows.first();
@@ -252,19 +230,6 @@ void FileActionsTest::withoutAFileManagerTheFallbacksRun()
     QCOMPARE(ui.pagesValue->text(), QString("3"));
     QVERIFY(ui.sizeValue->text().endsWith(" KB"));
     QVERIFY(!ui.modifiedValue->text().isEmpty());
-}
-
-void FileActionsTest::anErrorReplyCountsAsNoAnswer()
-{
-    QVERIFY(serve());
-    m_fake.failing = true;
-    auto delegate = makeListedWindow();
-    QSignalSpy finished(delegate->fileManager(), &FileManagerClient::callFinished);
-    selectRows(*delegate, {0});
-    delegate->openEnclodingFolder();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(m_fake.calls.size(), 1);
-    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(m_files.path())});
 }
 
 QTEST_MAIN(FileActionsTest)

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -15,43 +14,20 @@ namespace {
 
 const QStringList kFive = {"A", "B", "C", "D", "E"};
 
-QString totalsFor(int files, int selected, int tiffPages)
-{
-    return QString("%1 Total file(s); %2 file selected; Total page count of selected TIFF file(s) : %3 PDF "
-                   "file(s) : 0")
-        .arg(files)
-        .arg(selected)
-        .arg(tiffPages);
-}
-
-QList<bool> checkMarks(const FolimeterAppDelegate& delegate)
-{
-    QList<bool> marks;
-    for (const FileItemPtr& item : delegate.files())
-        marks << item->isSelected();
-    return marks;
-}
-
-// Answers the next modal alert with the button titled `answer`, noting what it showed.
-struct AlertAnswer {
-    QString title;
-    QString text;
-    QStringList buttons;
-    QString defaultButton;
-};
-
-void answerNextAlert(const QString& answer, AlertAnswer* seen)
+// Answers the next modal alert with the button titled `answer`; `seen` gets its title, text,
+// buttons and default button, one a line.
+void answerNextAlert(const QString& answer, QString* seen)
 {
     QTimer::singleShot(0, [answer, seen] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
+        QStringList buttons;
         for (QAbstractButton* button : box->buttons())
-            seen->buttons << button->text();
-        if (box->defaultButton())
-            seen->defaultButton = box->defaultButton()->text();
+            buttons << button->text();
+        buttons.sort();
+        const QString defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        *seen = QStringList{box->windowTitle(), box->text(), buttons.join(','), defaultButton}.join('\n');
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == answer)
                 button->click();
@@ -64,84 +40,48 @@ void answerNextAlert(const QString& answer, AlertAnswer* seen)
 class ListCommandsTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path())); }
-    void emptyListDisablesMovesAndSingleFileButtons();
+    void initTestCase() { useScratchSettings(); }
     void buttonsFollowTheSelection();
     void movesCarryTheSelection_data();
     void movesCarryTheSelection();
     void moveScrollsTheMovedRowsIntoView();
-    void selectAllAndSelectFirstRow();
     void removeAllAsksFirst();
-    void removeSelectedKeepsTheRowNumbers();
-    void removeWithNothingSelected();
+    void selectAllSelectFirstAndRemoveSelected();
     void checkMarkCommands();
-    void checkBoxColumnEditsOneItem();
-    void columnIdentifiersAreExact();
     void headerClicksSortByTwoKeysKeepingTheSelection();
     void noListPathChangesTheListDuringAJob();
-
-private:
-    QTemporaryDir m_config;
 };
-
-void ListCommandsTest::emptyListDisablesMovesAndSingleFileButtons()
-{
-    auto delegate = makeWindow({});
-    Ui::MainWindow& ui = *delegate->ui();
-    QCOMPARE(delegate->tableModel()->rowCount(), 0);
-    QCOMPARE(delegate->numberOfRowsInTableView(), 0);
-    QVERIFY(!ui.moveUpButton->isEnabled());
-    QVERIFY(!ui.moveDownButton->isEnabled());
-    ui.openFileButton->setEnabled(true);
-    delegate->tableViewSelectionDidChange();
-    QVERIFY(!ui.openFileButton->isEnabled());
-    QVERIFY(!ui.getInfoButton->isEnabled());
-    QVERIFY(!ui.openEnclosedFolderButton->isEnabled());
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(0, 0, 0));
-}
 
 void ListCommandsTest::buttonsFollowTheSelection()
 {
     auto delegate = makeWindow({"A", "B", "C"});
     Ui::MainWindow& ui = *delegate->ui();
-    auto moves = [&] { return std::pair(ui.moveUpButton->isEnabled(), ui.moveDownButton->isEnabled()); };
-    // All three single-file buttons alike, or false.
-    auto single = [&] {
-        return std::tuple(ui.openFileButton->isEnabled(), ui.getInfoButton->isEnabled(),
-                          ui.openEnclosedFolderButton->isEnabled());
+    // Up, down, and the three single-file buttons, as a string of 0 and 1.
+    auto state = [&] {
+        QString bits;
+        for (QWidget* button :
+             {ui.moveUpButton, ui.moveDownButton, ui.openFileButton, ui.getInfoButton, ui.openEnclosedFolderButton})
+            bits += button->isEnabled() ? '1' : '0';
+        return bits;
     };
-    const auto allOn = std::tuple(true, true, true);
-    const auto allOff = std::tuple(false, false, false);
-
-    selectRows(*delegate, {0});
-    QCOMPARE(moves(), std::pair(false, true));
-    QVERIFY(single() == allOn);
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, 1, 1));
-
-    selectRows(*delegate, {1, 2});
-    QCOMPARE(moves(), std::pair(true, false));
-    QVERIFY(single() == allOff);
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, 2, 5));
-
-    selectRows(*delegate, {0, 2});
-    QCOMPARE(moves(), std::pair(false, false));
-
-    selectRows(*delegate, {1});
-    QCOMPARE(moves(), std::pair(true, true));
-    QVERIFY(single() == allOn);
-
-    // The menu items of the moves follow their buttons.
-    QVERIFY(ui.moveUpMenuItem->isEnabled());
-    selectRows(*delegate, {});
-    QCOMPARE(moves(), std::pair(false, false));
-    QVERIFY(!ui.moveUpMenuItem->isEnabled());
-    QVERIFY(single() == allOff);
-
-    // A reload refreshes the move buttons from the selection that survives it.
+    const QList<std::tuple<QList<int>, QString, int>> steps = {
+        {{0}, "01111", 1}, {{1, 2}, "10000", 5}, {{0, 2}, "00000", 4}, {{1}, "11111", 2}, {{}, "00000", 0}};
+    for (const auto& [rows, expected, pages] : steps) {
+        selectRows(*delegate, rows);
+        QCOMPARE(state(), expected);
+        QCOMPARE(ui.moveUpMenuItem->isEnabled(), expected[0] == '1');
+        QCOMPARE(ui.labelTotalFiles->text(), totalsFor(3, int(rows.size()), pages));
+    }
+    // A reload refreshes the buttons from the selection that survives it.
     selectRows(*delegate, {1});
     delegate->files().removeAt({2});
     delegate->reloadTable();
-    QCOMPARE(moves(), std::pair(true, false));
+    QCOMPARE(state(), QString("10111"));
+    delegate->files().clear();
+    delegate->reloadTable();
+    delegate->tableViewSelectionDidChange();
+    QCOMPARE(state(), QString("00000"));
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(0, 0, 0));
 }
 
 void ListCommandsTest::movesCarryTheSelection_data()
@@ -168,13 +108,10 @@ void ListCommandsTest::movesCarryTheSelection()
     auto delegate = makeWindow(kFive);
     Ui::MainWindow& ui = *delegate->ui();
     selectRows(*delegate, selected);
-    if (up)
-        delegate->moveUp();
-    else
-        delegate->moveDown();
+    up ? delegate->moveUp() : delegate->moveDown();
     QCOMPARE(names(*delegate), after);
     QCOMPARE(selectedRows(*delegate), selectedAfter);
-    QCOMPARE(delegate->window()->focusWidget(), delegate->ui()->mainTableView);
+    QCOMPARE(delegate->window()->focusWidget(), ui.mainTableView);
     // The selection change refreshed the buttons and the totals line.
     QCOMPARE(ui.moveUpButton->isEnabled(), !selectedAfter.isEmpty() && selectedAfter.first() != 0);
     QCOMPARE(ui.moveDownButton->isEnabled(), !selectedAfter.isEmpty() && selectedAfter.last() != 4);
@@ -196,76 +133,55 @@ void ListCommandsTest::moveScrollsTheMovedRowsIntoView()
     auto visible = [&](int row) {
         return table->viewport()->rect().contains(table->visualRect(delegate->tableModel()->index(row, 1)));
     };
-
     selectRows(*delegate, {60, 61});
     table->scrollToTop();
     QVERIFY(!visible(62));
     delegate->moveDown();
-    QCOMPARE(selectedRows(*delegate), (QList<int>{61, 62}));
     QVERIFY(visible(62));
 
     selectRows(*delegate, {10, 11});
     table->scrollToBottom();
     QVERIFY(!visible(9));
     delegate->moveUp();
-    QCOMPARE(selectedRows(*delegate), (QList<int>{9, 10}));
     QVERIFY(visible(9));
-}
-
-void ListCommandsTest::selectAllAndSelectFirstRow()
-{
-    auto delegate = makeWindow(kFive);
-    Ui::MainWindow& ui = *delegate->ui();
-    selectRows(*delegate, {2, 3, 4});
-    ui.deselectAllButton->click();
-    QCOMPARE(selectedRows(*delegate), QList<int>{0});
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 1, 1));
-
-    ui.selectAllButton->click();
-    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1, 2, 3, 4}));
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 5, 15));
-
-    delegate->selectDeselectRemoveAction(9);
-    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1, 2, 3, 4}));
-    QCOMPARE(names(*delegate), kFive);
 }
 
 void ListCommandsTest::removeAllAsksFirst()
 {
-    QStringList ten;
-    for (int i = 0; i < 10; ++i)
-        ten << QString("n%1").arg(i);
-    auto delegate = makeWindow(ten);
+    auto delegate = makeWindow(kFive);
     Ui::MainWindow& ui = *delegate->ui();
     selectRows(*delegate, {1, 2});
     const QString totals = ui.labelTotalFiles->text();
 
-    AlertAnswer seen;
+    QString seen;
     answerNextAlert("No", &seen);
     ui.removeAllFilesButton->click();
-    QCOMPARE(seen.title, QString("Folimeter"));
-    QCOMPARE(seen.text, QString("Are you sure to remove all file(s)?"));
-    QCOMPARE(seen.buttons.size(), 2);
-    QVERIFY(seen.buttons.contains("Yes") && seen.buttons.contains("No"));
-    QCOMPARE(seen.defaultButton, QString("Yes"));
-    QCOMPARE(names(*delegate), ten);
+    QCOMPARE(seen, QString("Folimeter\nAre you sure to remove all file(s)?\nNo,Yes\nYes"));
+    QCOMPARE(names(*delegate), kFive);
     QCOMPARE(selectedRows(*delegate), (QList<int>{1, 2}));
     QCOMPARE(ui.labelTotalFiles->text(), totals);
 
-    AlertAnswer seenAgain;
-    answerNextAlert("Yes", &seenAgain);
+    answerNextAlert("Yes", &seen);
     delegate->selectDeselectRemoveAction(3);
     QVERIFY(delegate->files().isEmpty());
     QCOMPARE(ui.labelTotalFiles->text(), totalsFor(0, 0, 0));
     QVERIFY(!ui.lableDragAndDrop->isHidden());
     QVERIFY(!ui.removeAllFilesButton->isEnabled());
-    QVERIFY(!ui.selectAllButton->isEnabled());
 }
 
-void ListCommandsTest::removeSelectedKeepsTheRowNumbers()
+void ListCommandsTest::selectAllSelectFirstAndRemoveSelected()
 {
     auto delegate = makeWindow(kFive);
     Ui::MainWindow& ui = *delegate->ui();
+    // Select none selects the first row; select all, every row.
+    selectRows(*delegate, {2, 3, 4});
+    ui.deselectAllButton->click();
+    QCOMPARE(selectedRows(*delegate), QList<int>{0});
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 1, 1));
+    ui.selectAllButton->click();
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 5, 15));
+
     selectRows(*delegate, {1, 2});
     ui.removeBtn->click();
     QCOMPARE(names(*delegate), (QStringList{"A", "D", "E"}));
@@ -277,24 +193,16 @@ void ListCommandsTest::removeSelectedKeepsTheRowNumbers()
     QCOMPARE(names(*delegate), QStringList{"D"});
     QCOMPARE(selectedRows(*delegate), QList<int>{0});
     QCOMPARE(ui.labelTotalFiles->text(), totalsFor(1, 1, 4));
-}
 
-void ListCommandsTest::removeWithNothingSelected()
-{
-    auto delegate = makeWindow(kFive);
-    Ui::MainWindow& ui = *delegate->ui();
+    // Nothing selected: the remove-selected command still refreshes, the remove command only
+    // when the list changed.
     selectRows(*delegate, {});
-
-    // Tag 4 refreshes even when nothing went.
     ui.labelTotalFiles->setText("stale");
     delegate->selectDeselectRemoveAction(4);
-    QCOMPARE(names(*delegate), kFive);
-    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 0, 0));
-
-    // The remove command only refreshes when the list changed.
+    QCOMPARE(ui.labelTotalFiles->text(), totalsFor(1, 0, 0));
     ui.labelTotalFiles->setText("stale");
     delegate->removeAction();
-    QCOMPARE(names(*delegate), kFive);
+    QCOMPARE(names(*delegate), QStringList{"D"});
     QCOMPARE(ui.labelTotalFiles->text(), QString("stale"));
 }
 
@@ -306,89 +214,64 @@ void ListCommandsTest::checkMarkCommands()
     selectRows(*delegate, {1, 3});
     const QString totals = ui.labelTotalFiles->text();
 
-    delegate->checkUncheckInvertSelectionAction(3);
-    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, false, true, true, true}));
-    QCOMPARE(ui.labelTotalFiles->text(), totals);
-    QCOMPARE(delegate->tableModel()->index(1, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
-
-    // The context menu's items act on the selected rows.
-    QMenu* menu = delegate->filesContextMenu();
+    // The context menu's items act on the selected rows, the menu bar's on all.
+    QMap<QString, QAction*> items;
     QStringList titles;
-    for (QAction* item : menu->actions()) {
+    for (QAction* item : delegate->filesContextMenu()->actions()) {
         if (!item->isSeparator())
             titles << item->text();
+        items[item->text()] = item;
     }
     QCOMPARE(titles, (QStringList{"Check", "Uncheck", "Invert", "Remove"}));
-    menu->actions().at(0)->trigger();
-    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, true, true}));
-    menu->actions().at(1)->trigger();
+    items["Invert"]->trigger();
+    QCOMPARE(checkMarks(*delegate), (QList<bool>{true, false, true, true, true}));
+    QCOMPARE(delegate->tableModel()->index(1, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QCOMPARE(ui.labelTotalFiles->text(), totals);
+    items["Check"]->trigger();
+    QCOMPARE(checkMarks(*delegate), QList<bool>(5, true));
+    items["Uncheck"]->trigger();
     QCOMPARE(checkMarks(*delegate), (QList<bool>{true, false, true, false, true}));
 
     ui.invertAllMenuItem->trigger();
     QCOMPARE(checkMarks(*delegate), (QList<bool>{false, true, false, true, false}));
     ui.checkAllMenuItem->trigger();
     QCOMPARE(checkMarks(*delegate), QList<bool>(5, true));
-
-    // An unknown variant changes no mark but still refreshes.
-    ui.labelTotalFiles->setText("stale");
-    delegate->checkUncheckInvertAction(5);
-    QCOMPARE(checkMarks(*delegate), QList<bool>(5, true));
-    QCOMPARE(ui.labelTotalFiles->text(), totals);
-
     ui.uncheckAllMenuItem->trigger();
     QCOMPARE(checkMarks(*delegate), QList<bool>(5, false));
     QCOMPARE(selectedRows(*delegate), (QList<int>{1, 3}));
-}
 
-void ListCommandsTest::checkBoxColumnEditsOneItem()
-{
-    auto delegate = makeWindow(kFive);
-    Ui::MainWindow& ui = *delegate->ui();
+    // The check box column edits one item; the other columns take no edit.
+    ui.checkAllMenuItem->trigger();
+    selectRows(*delegate, {});
     FileTableModel* model = delegate->tableModel();
     const int checkColumn = int(FileTableModel::Column::IsSelected);
-    QVERIFY(model->flags(model->index(3, checkColumn)) & Qt::ItemIsUserCheckable);
-    QVERIFY(!(model->flags(model->index(3, 1)) & (Qt::ItemIsUserCheckable | Qt::ItemIsEditable)));
-
     ui.labelTotalFiles->setText("stale");
     QVERIFY(model->setData(model->index(3, checkColumn), Qt::Unchecked, Qt::CheckStateRole));
     QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, false, true}));
     QCOMPARE(ui.labelTotalFiles->text(), totalsFor(5, 0, 0));
-
     QVERIFY(!model->setData(model->index(2, 1), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(!model->setData(model->index(2, 1), "renamed", Qt::EditRole));
     QCOMPARE(checkMarks(*delegate), (QList<bool>{true, true, true, false, true}));
     QCOMPARE(names(*delegate), kFive);
-}
 
-void ListCommandsTest::columnIdentifiersAreExact()
-{
-    auto delegate = makeWindow({"A"});
-    FileTableModel* model = delegate->tableModel();
-    auto alignment = [&](int column) { return model->index(0, column).data(Qt::TextAlignmentRole); };
-
-    QCOMPARE(alignment(int(FileTableModel::Column::SizeInKB)).value<Qt::Alignment>() & Qt::AlignRight, Qt::AlignRight);
-    QCOMPARE(model->index(0, int(FileTableModel::Column::Pages)).data().toString(), QString("1"));
+    // Columns are found by their exact identifiers.
     QCOMPARE(model->index(0, int(FileTableModel::Column::Name)).data().toString(), QString("A.tif"));
-
     model->setColumnIdentifiers({"ISSELECTED", "SIZEINKB", "nonsense"});
-    QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
     QVERIFY(!model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(delegate->files().at(0)->isSelected());
     QCOMPARE(model->index(0, 1).data().toString(), QString("1 KB"));
-    QVERIFY(!alignment(1).isValid());
+    QVERIFY(!model->index(0, 1).data(Qt::TextAlignmentRole).isValid());
     QCOMPARE(model->index(0, 2).data().toString(), QString());
 }
 
 void ListCommandsTest::headerClicksSortByTwoKeysKeepingTheSelection()
 {
-    auto delegate = makeWindow({});
-    const QList<std::pair<QByteArray, int>> items = {{"b10", 2}, {"c", 1}, {"a", 2}, {"B2", 1}};
-    for (const auto& [name, pages] : items)
+    auto delegate = makeWindow();
+    for (const auto& [name, pages] : QList<std::pair<QByteArray, int>>{{"b10", 2}, {"c", 1}, {"a", 2}, {"B2", 1}})
         delegate->files().append(FileItem::makeForTesting("/list/" + name + ".tif", pages, 0));
     delegate->refreshAfterListChange();
     delegate->window()->resize(1000, 500);
     QCoreApplication::processEvents();
-
     QHeaderView* header = delegate->ui()->mainTableView->horizontalHeader();
     auto clickHeader = [&](FileTableModel::Column column) {
         const int section = int(column);
@@ -401,25 +284,18 @@ void ListCommandsTest::headerClicksSortByTwoKeysKeepingTheSelection()
     clickHeader(FileTableModel::Column::Name);
     QCOMPARE(names(*delegate), (QStringList{"a", "B2", "b10", "c"}));
     QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1}));
-
     clickHeader(FileTableModel::Column::Pages);
     QCOMPARE(names(*delegate), (QStringList{"B2", "c", "a", "b10"}));
     QCOMPARE(header->sortIndicatorSection(), int(FileTableModel::Column::Pages));
-    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-
-    clickHeader(FileTableModel::Column::Pages);
-    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "B2", "c"}));
-    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
-    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1}));
-    QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsFor(4, 2, 4));
+    QCOMPARE(selectedRows(*delegate), (QList<int>{0, 1})); // the rows stay selected, not the items
+    QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsFor(4, 2, 2));
 
     // A move keeps the order; the next sort puts the rows back.
     selectRows(*delegate, {3});
     delegate->moveUp();
-    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "c", "B2"}));
-    QCOMPARE(delegate->ui()->mainTableView->sortDescriptors().size(), 2);
+    QCOMPARE(names(*delegate), (QStringList{"B2", "c", "b10", "a"}));
     delegate->sortFilesAndReload();
-    QCOMPARE(names(*delegate), (QStringList{"a", "b10", "B2", "c"}));
+    QCOMPARE(names(*delegate), (QStringList{"B2", "c", "a", "b10"}));
 }
 
 void ListCommandsTest::noListPathChangesTheListDuringAJob()

@@ -1,89 +1,69 @@
-#include "app/FolimeterAppDelegate.h"
-#include "ui_MainWindow.h"
+#include "ListWindowFixture.h"
 
 #include <QMainWindow>
 #include <QtTest>
 
+using namespace listfixture;
+
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void startsWithTitleAndEmptyList();
-    void resetViewOnEmptyListEnabled();
-    void resetViewOnFullListDisabled();
-    void windowWithoutToolbar();
+    void initTestCase() { useScratchSettings(); }
+    void viewStateFollowsTheListAndTheJob();
 };
 
-void MainWindowTest::startsWithTitleAndEmptyList()
+void MainWindowTest::viewStateFollowsTheListAndTheJob()
 {
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    QCOMPARE(delegate.window()->windowTitle(), QStringLiteral("Folimeter"));
-    QVERIFY(delegate.files().isEmpty());
-    QVERIFY(!delegate.isProcessing());
-    QCOMPARE(delegate.ui()->mainTableView->contextMenu(), delegate.filesContextMenu());
-    QVERIFY(delegate.ui()->mainTableView->acceptDrops());
-}
+    auto delegate = makeWindow();
+    Ui::MainWindow& ui = *delegate->ui();
+    QCOMPARE(delegate->window()->windowTitle(), QStringLiteral("Folimeter"));
+    const QList<QWidget*> adding = {ui.importBtn, ui.addFilesBtn,          ui.addFolderBtn,
+                                    ui.searchBtn, ui.inculdeSubfoldersBtn, ui.mainTableView};
+    QList<QWidget*> listButtons = {ui.removeBtn, ui.openFileButton, ui.getInfoButton, ui.openEnclosedFolderButton};
+    listButtons << ui.selectAllButton << ui.deselectAllButton << ui.removeSelectedFilesButton
+                << ui.removeAllFilesButton;
+    // Which of the widgets and toolbar items are enabled, as a string of 0 and 1.
+    auto state = [&](const QList<QWidget*>& widgets) {
+        QString bits;
+        for (QWidget* widget : widgets)
+            bits += widget->isEnabled() ? '1' : '0';
+        return bits;
+    };
+    auto toolbar = [&] {
+        QString bits;
+        for (QAction* action : ui.mainToolBar->actions())
+            bits += action->isSeparator() ? '-' : action->isEnabled() ? '1' : '0';
+        return bits;
+    };
 
-void MainWindowTest::resetViewOnEmptyListEnabled()
-{
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    Ui::MainWindow& ui = *delegate.ui();
-    delegate.resetView(true);
-    for (QWidget* enabled : {static_cast<QWidget*>(ui.importBtn), static_cast<QWidget*>(ui.addFilesBtn),
-                             static_cast<QWidget*>(ui.addFolderBtn), static_cast<QWidget*>(ui.searchBtn),
-                             static_cast<QWidget*>(ui.inculdeSubfoldersBtn), static_cast<QWidget*>(ui.mainTableView)})
-        QVERIFY2(enabled->isEnabled(), qPrintable(enabled->objectName()));
-    for (QWidget* disabled :
-         {ui.removeBtn, ui.openFileButton, ui.getInfoButton, ui.openEnclosedFolderButton, ui.selectAllButton,
-          ui.deselectAllButton, ui.removeSelectedFilesButton, ui.removeAllFilesButton})
-        QVERIFY2(!disabled->isEnabled(), qPrintable(disabled->objectName()));
-    for (QAction* action : ui.mainToolBar->actions()) {
-        if (action == ui.exportToolbarItem)
-            QVERIFY(!action->isEnabled());
-        else
-            QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
-    }
+    // Idle with an empty list: adding on, the list's commands and the export off.
+    delegate->resetView(true);
+    QCOMPARE(state(adding), QString(6, '1'));
+    QCOMPARE(state(listButtons), QString(8, '0'));
+    QVERIFY(!ui.exportToolbarItem->isEnabled());
+    QCOMPARE(toolbar().count('0'), 1);
     QVERIFY(!ui.lableDragAndDrop->isHidden());
-}
 
-void MainWindowTest::resetViewOnFullListDisabled()
-{
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    Ui::MainWindow& ui = *delegate.ui();
-    delegate.files().append(FileItem::makeForTesting("/x/a.tif", 1, 0));
-    delegate.resetView(false);
-    for (QWidget* w : {static_cast<QWidget*>(ui.removeBtn), static_cast<QWidget*>(ui.importBtn),
-                       static_cast<QWidget*>(ui.addFilesBtn), static_cast<QWidget*>(ui.addFolderBtn),
-                       static_cast<QWidget*>(ui.searchBtn), static_cast<QWidget*>(ui.inculdeSubfoldersBtn),
-                       static_cast<QWidget*>(ui.mainTableView), static_cast<QWidget*>(ui.openFileButton),
-                       static_cast<QWidget*>(ui.removeAllFilesButton)})
-        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
-    for (QAction* action : ui.mainToolBar->actions())
-        QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
+    // Busy: everything off, the drop hint hidden.
+    delegate->files().append(FileItem::makeForTesting("/x/a.tif", 1, 0));
+    delegate->resetView(false);
+    QCOMPARE(state(adding + listButtons), QString(14, '0'));
+    QCOMPARE(toolbar().count('1'), 0);
     QVERIFY(ui.lableDragAndDrop->isHidden());
 
-    delegate.resetView(true);
-    for (QWidget* w : {ui.removeBtn, ui.openFileButton, ui.getInfoButton, ui.openEnclosedFolderButton,
-                       ui.selectAllButton, ui.deselectAllButton, ui.removeSelectedFilesButton, ui.removeAllFilesButton})
-        QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
-    QVERIFY(ui.exportToolbarItem->isEnabled());
+    // Idle with a list: all on.
+    delegate->resetView(true);
+    QCOMPARE(state(adding + listButtons), QString(14, '1'));
+    QCOMPARE(toolbar().count('0'), 0);
     QVERIFY(ui.lableDragAndDrop->isHidden());
-}
 
-void MainWindowTest::windowWithoutToolbar()
-{
-    FolimeterAppDelegate delegate;
-    delegate.awakeFromNib();
-    Ui::MainWindow& ui = *delegate.ui();
+    // The export item follows the view state without a toolbar too.
     delete ui.mainToolBar;
     ui.mainToolBar = nullptr;
-    delegate.files().append(FileItem::makeForTesting("/x/a.tif", 1, 0));
-    delegate.resetView(true);
-    QVERIFY(ui.exportToolbarItem->isEnabled());
-    delegate.resetView(false);
+    delegate->resetView(false);
     QVERIFY(!ui.exportToolbarItem->isEnabled());
+    delegate->resetView(true);
+    QVERIFY(ui.exportToolbarItem->isEnabled());
 }
 
 QTEST_MAIN(MainWindowTest)

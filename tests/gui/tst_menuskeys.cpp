@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
 
@@ -26,34 +25,9 @@ QStringList titlesOf(const QMenu* menu)
 QMenu* addMenu(QMenuBar& bar, const QString& title, const QStringList& items)
 {
     QMenu* menu = bar.addMenu(title);
-    for (const QString& item : items) {
-        if (item == "--")
-            menu->addSeparator();
-        else
-            menu->addAction(item);
-    }
+    for (const QString& item : items)
+        item == "--" ? menu->addSeparator() : menu->addAction(item);
     return menu;
-}
-
-int countAboutItems(const QToolBar* toolbar)
-{
-    int count = 0;
-    for (const QAction* action : toolbar->actions())
-        count += action->objectName() == "ABOUT";
-    return count;
-}
-
-// Sends a context-menu request to the table's rows and answers whether the menu opened.
-bool contextMenuOpens(FolimeterAppDelegate& delegate, QContextMenuEvent::Reason reason)
-{
-    CustomTableView* table = delegate.ui()->mainTableView;
-    QMenu* menu = delegate.filesContextMenu();
-    menu->hide();
-    QContextMenuEvent event(reason, QPoint(10, 10), table->viewport()->mapToGlobal(QPoint(10, 10)));
-    QCoreApplication::sendEvent(table->viewport(), &event);
-    const bool shown = menu->isVisible();
-    menu->hide();
-    return shown;
 }
 
 } // namespace
@@ -61,18 +35,12 @@ bool contextMenuOpens(FolimeterAppDelegate& delegate, QContextMenuEvent::Reason 
 class MenusAndKeysTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path())); }
+    void initTestCase() { useScratchSettings(); }
     void productNameInThreeMenus();
-    void noWindowMenuSkipsThatPass();
-    void windowMenusAndAgreementItem();
-    void aboutToolbarItemOnce();
-    void menuItemsReachTheirCommands();
+    void windowMenusToolbarAndTheirCommands();
     void deleteKeysRemoveWhateverIsSelected();
     void controlArrowsMoveOnlyWhileTheirButtonIsEnabled();
     void contextMenuNeedsARightClickAndASelection();
-
-private:
-    QTemporaryDir m_config;
 };
 
 void MenusAndKeysTest::productNameInThreeMenus()
@@ -83,9 +51,7 @@ void MenusAndKeysTest::productNameInThreeMenus()
     QMenu* edit = addMenu(bar, "Edit", {"Folimeter Edit"});
     QMenu* window = addMenu(bar, "Window", {"Folimeter Folimeter", "Minimize Folimeter"});
     QMenu* help = addMenu(bar, "Help", {"Folimeter Help", "Help Folimeter"});
-
     replaceProductNameInMenus(&bar, "Folimeter", "Page Tally");
-
     // Application menu: titles ending with the name; every occurrence in them.
     QCOMPARE(titlesOf(application),
              (QStringList{"About Page Tally", "Folimeter Website", "--", "Quit Page Tally", "More Page Tally"}));
@@ -96,98 +62,61 @@ void MenusAndKeysTest::productNameInThreeMenus()
     // Other menus and the menus' own titles are not visited.
     QCOMPARE(titlesOf(edit), QStringList{"Folimeter Edit"});
     QCOMPARE(bar.actions().first()->text(), QString("Folimeter"));
-}
 
-void MenusAndKeysTest::noWindowMenuSkipsThatPass()
-{
-    QMenuBar bar;
-    QMenu* application = addMenu(bar, "Folimeter", {"About Folimeter"});
-    QMenu* windows = addMenu(bar, "Windows", {"Folimeter Window"});
-    QMenu* help = addMenu(bar, "Help", {"Folimeter Help"});
-    replaceProductNameInMenus(&bar, "Folimeter", "Page Tally");
-    QCOMPARE(titlesOf(application), QStringList{"About Page Tally"});
+    // Without a menu titled "Window" that pass is skipped; the last menu is still visited.
+    QMenuBar other;
+    QMenu* windows = addMenu(other, "Windows", {"Folimeter Window"});
+    QMenu* last = addMenu(other, "Help", {"Folimeter Help"});
+    replaceProductNameInMenus(&other, "Folimeter", "Page Tally");
     QCOMPARE(titlesOf(windows), QStringList{"Folimeter Window"});
-    QCOMPARE(titlesOf(help), QStringList{"Page Tally Help"});
+    QCOMPARE(titlesOf(last), QStringList{"Page Tally Help"});
 }
 
-void MenusAndKeysTest::windowMenusAndAgreementItem()
+void MenusAndKeysTest::windowMenusToolbarAndTheirCommands()
 {
-    auto delegate = makeWindow({});
+    auto delegate = makeWindow();
+    Ui::MainWindow& ui = *delegate->ui();
     const QList<QAction*> menus = delegate->window()->menuBar()->actions();
     QCOMPARE(menus.first()->text(), QString("Folimeter"));
     QVERIFY(std::any_of(menus.begin(), menus.end(), [](QAction* menu) { return menu->text() == "Window"; }));
-    QCOMPARE(menus.last()->menu(), delegate->ui()->helpMenu);
+    QCOMPARE(menus.last()->menu(), ui.helpMenu);
 
-    const QList<QAction*> items = delegate->ui()->applicationMenu->actions();
-    QVERIFY(items.size() > 4);
-    QVERIFY(items.at(3)->isSeparator());
-    QAction* agreement = items.at(4);
-    QCOMPARE(agreement->text(), QString("End-User License Agreement..."));
-    QCOMPARE(agreement->toolTip(), QString("End-User License Agreement"));
-    QCOMPARE(agreement->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
-    QCOMPARE(agreement->objectName(), QString("licenseAgreementMenuItem"));
-    QCOMPARE(items.first(), delegate->ui()->aboutMenuItem);
-    QCOMPARE(items.last(), delegate->ui()->quitMenuItem);
-}
+    // The agreement item follows the first separator of the application menu.
+    const QList<QAction*> items = ui.applicationMenu->actions();
+    QVERIFY(items.size() > 4 && items.at(3)->isSeparator());
+    QCOMPARE(items.at(4)->text(), QString("End-User License Agreement..."));
+    QCOMPARE(items.at(4)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
 
-void MenusAndKeysTest::aboutToolbarItemOnce()
-{
-    auto delegate = makeWindow({});
-    QToolBar* toolbar = delegate->ui()->mainToolBar;
-    const QList<QAction*> items = toolbar->actions();
-    QAction* about = items.at(0);
-    QCOMPARE(about->objectName(), QString("ABOUT"));
-    QCOMPARE(about->text(), QString("About"));
-    QCOMPARE(about->toolTip(), QString("About Folimeter"));
-    QVERIFY(!about->icon().isNull());
-    QVERIFY(items.at(1)->isSeparator());
-    QCOMPARE(items.at(2), delegate->ui()->addFilesMenuItem);
-    QVERIFY(!toolbar->isMovable());
-    QVERIFY(!toolbar->isFloatable());
-    QCOMPARE(toolbar->contextMenuPolicy(), Qt::PreventContextMenu);
-
-    // Its enabled state is the view state's.
-    delegate->resetView(false);
-    QVERIFY(!about->isEnabled());
-    delegate->resetView(true);
-    QVERIFY(about->isEnabled());
-
-    // A toolbar that already has one gets no second item and no second separator.
-    const qsizetype count = toolbar->actions().size();
-    delegate->setupToolbarAndMenuItems();
-    QCOMPARE(toolbar->actions().size(), count);
-    QCOMPARE(countAboutItems(toolbar), 1);
-
-    QCOMPARE(delegate->toolbarItemForIdentifier("EXPORT", true), nullptr);
-    QAction* fresh = delegate->toolbarItemForIdentifier("ABOUT", false);
-    QVERIFY(fresh && fresh->isEnabled());
-    delete fresh;
-}
-
-void MenusAndKeysTest::menuItemsReachTheirCommands()
-{
-    auto delegate = makeWindow({});
+    // The website items open the one address; the window item shows the window.
     QList<QUrl> opened;
     delegate->setUrlOpener([&opened](const QUrl& url) {
         opened << url;
         return true;
     });
-    delegate->ui()->websiteMenuItem->trigger();
-    delegate->ui()->helpWebsiteMenuItem->trigger();
+    ui.websiteMenuItem->trigger();
+    ui.helpWebsiteMenuItem->trigger();
     QCOMPARE(opened.size(), 2);
     QCOMPARE(opened.first().scheme(), QString("https"));
     QCOMPARE(opened.first(), opened.last());
-
     delegate->window()->hide();
-    delegate->ui()->showMainWindowMenuItem->trigger();
+    ui.showMainWindowMenuItem->trigger();
     QVERIFY(delegate->window()->isVisible());
+
+    // The About item leads the toolbar, once, however often the toolbar is set up.
+    QToolBar* toolbar = ui.mainToolBar;
+    QAction* about = toolbar->actions().at(0);
+    QCOMPARE(about->text(), QString("About"));
+    QCOMPARE(about->toolTip(), QString("About Folimeter"));
+    QVERIFY(toolbar->actions().at(1)->isSeparator());
+    const QList<QAction*> before = toolbar->actions();
+    delegate->setupToolbarAndMenuItems();
+    QCOMPARE(toolbar->actions(), before);
 }
 
 void MenusAndKeysTest::deleteKeysRemoveWhateverIsSelected()
 {
     auto delegate = makeWindow({"A", "B", "C", "D"});
     CustomTableView* table = delegate->ui()->mainTableView;
-
     selectRows(*delegate, {});
     QTest::keyClick(table, Qt::Key_Delete);
     QTest::keyClick(table, Qt::Key_Backspace);
@@ -199,7 +128,6 @@ void MenusAndKeysTest::deleteKeysRemoveWhateverIsSelected()
     selectRows(*delegate, {0, 2});
     QTest::keyClick(table, Qt::Key_Delete);
     QCOMPARE(names(*delegate), QStringList{"C"});
-
     // Space keeps the table's own handling: no removal.
     selectRows(*delegate, {0});
     QTest::keyClick(table, Qt::Key_Space);
@@ -213,44 +141,43 @@ void MenusAndKeysTest::controlArrowsMoveOnlyWhileTheirButtonIsEnabled()
     table->setFocus();
     table->setCurrentIndex(delegate->tableModel()->index(0, 1));
     selectRows(*delegate, {0});
-    const QModelIndex current = table->currentIndex();
     const int scroll = table->verticalScrollBar()->value();
-
-    QTest::keyClick(table, Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(names(*delegate), (QStringList{"A", "B", "C"}));
-    QCOMPARE(selectedRows(*delegate), QList<int>{0});
-    QCOMPARE(table->currentIndex(), current);
+    // Each key, and the list and the selected row after it. Up from the first row and down
+    // from the last change nothing; without Control the arrow moves the selection only.
+    const QList<std::tuple<Qt::Key, Qt::KeyboardModifiers, QStringList, int>> steps = {
+        {Qt::Key_Up, Qt::ControlModifier, {"A", "B", "C"}, 0},
+        {Qt::Key_Down, Qt::ControlModifier, {"B", "A", "C"}, 1},
+        {Qt::Key_Down, Qt::ControlModifier, {"B", "C", "A"}, 2},
+        {Qt::Key_Down, Qt::ControlModifier, {"B", "C", "A"}, 2},
+        {Qt::Key_Up, Qt::ControlModifier, {"B", "A", "C"}, 1},
+        {Qt::Key_Down, Qt::NoModifier, {"B", "A", "C"}, 2}};
+    for (const auto& [key, modifiers, after, row] : steps) {
+        QTest::keyClick(table, key, modifiers);
+        QCOMPARE(names(*delegate), after);
+        QCOMPARE(selectedRows(*delegate), QList<int>{row});
+        QCOMPARE(table->currentIndex().row(), row);
+    }
     QCOMPARE(table->verticalScrollBar()->value(), scroll);
-
-    QTest::keyClick(table, Qt::Key_Down, Qt::ControlModifier);
-    QTest::keyClick(table, Qt::Key_Down, Qt::ControlModifier);
-    QCOMPARE(names(*delegate), (QStringList{"B", "C", "A"}));
-    QCOMPARE(selectedRows(*delegate), QList<int>{2});
-    // The last row: the down button is disabled, the key does nothing.
-    QTest::keyClick(table, Qt::Key_Down, Qt::ControlModifier);
-    QCOMPARE(names(*delegate), (QStringList{"B", "C", "A"}));
-    QCOMPARE(selectedRows(*delegate), QList<int>{2});
-
-    QTest::keyClick(table, Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(names(*delegate), (QStringList{"B", "A", "C"}));
-    QCOMPARE(selectedRows(*delegate), QList<int>{1});
-
-    // Without Control the arrows move the selection only, on from the moved row.
-    QCOMPARE(table->currentIndex().row(), 1);
-    QTest::keyClick(table, Qt::Key_Down);
-    QCOMPARE(names(*delegate), (QStringList{"B", "A", "C"}));
-    QCOMPARE(selectedRows(*delegate), QList<int>{2});
 }
 
 void MenusAndKeysTest::contextMenuNeedsARightClickAndASelection()
 {
     auto delegate = makeWindow({"A", "B"});
-    QCOMPARE(delegate->ui()->mainTableView->contextMenu(), delegate->filesContextMenu());
+    CustomTableView* table = delegate->ui()->mainTableView;
+    QMenu* menu = delegate->filesContextMenu();
+    auto opens = [&](QContextMenuEvent::Reason reason) {
+        menu->hide();
+        QContextMenuEvent event(reason, QPoint(10, 10), table->viewport()->mapToGlobal(QPoint(10, 10)));
+        QCoreApplication::sendEvent(table->viewport(), &event);
+        const bool shown = menu->isVisible();
+        menu->hide();
+        return shown;
+    };
     selectRows(*delegate, {});
-    QVERIFY(!contextMenuOpens(*delegate, QContextMenuEvent::Mouse));
+    QVERIFY(!opens(QContextMenuEvent::Mouse));
     selectRows(*delegate, {1});
-    QVERIFY(!contextMenuOpens(*delegate, QContextMenuEvent::Keyboard));
-    QVERIFY(contextMenuOpens(*delegate, QContextMenuEvent::Mouse));
+    QVERIFY(!opens(QContextMenuEvent::Keyboard));
+    QVERIFY(opens(QContextMenuEvent::Mouse));
 }
 
 QTEST_MAIN(MenusAndKeysTest)
