@@ -93,6 +93,16 @@ bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool 
         shape.xref = kind.xrefDefect;
         file.leaves = fixtures::writeShapedPdf(path, shape);
         ok = file.leaves >= 0;
+        // qpdf keeps the tree as it is, defects and all, and moves it into object streams or
+        // encrypts around it.
+        if (ok && (kind.objectStreams || kind.encryption != fixtures::PdfEncryption::None)) {
+            fixtures::PdfOptions pdf;
+            pdf.objectStreams = kind.objectStreams;
+            pdf.encryption = kind.encryption;
+            if (kind.locked)
+                pdf.userPassword = QString::fromLatin1(kLockedPassword);
+            ok = fixtures::rewritePdf(path, pdf);
+        }
         break;
     }
     }

@@ -19,7 +19,8 @@ namespace bench {
 enum class Format {
     Tiff,      // written by libtiff
     Pdf,       // written by qpdf: plain, object streams, linearized, encrypted
-    ShapedPdf, // written byte by byte: unusual page trees and cross-reference tables
+    ShapedPdf, // written byte by byte: unusual page trees and cross-reference tables; with object
+               // streams or encryption, then rewritten by qpdf (not linearized)
 };
 
 // One kind of corpus file. Fields that do not apply to the kind's format are ignored.

@@ -84,7 +84,7 @@ const FileKind kKinds[] = {
     {.name = "BigTIFF LZW", .weight = 60, .bigTiff = true, .compression = TiffCompression::Lzw},
     {.name = "BigTIFF Deflate", .weight = 60, .bigTiff = true, .compression = TiffCompression::Deflate},
     {.name = "BigTIFF CCITT G4", .weight = 60, .bigTiff = true, .compression = TiffCompression::Ccitt4},
-    {.name = "PDF flat tree (qpdf)", .format = Format::Pdf, .weight = 200},
+    {.name = "PDF flat tree (qpdf)", .format = Format::Pdf, .weight = 150},
     {.name = "PDF balanced tree", .format = Format::ShapedPdf, .weight = 200},
     {.name = "PDF xref+obj. streams", .format = Format::Pdf, .weight = 200, .objectStreams = true},
     {.name = "PDF linearized", .format = Format::Pdf, .weight = 120, .linearize = true},
@@ -142,6 +142,22 @@ const FileKind kKinds[] = {
      .format = Format::ShapedPdf,
      .weight = 30,
      .countDefect = PdfCountDefect::MissingInInnerNodes},
+    {.name = "PDF wrong /Count, obj. str.",
+     .format = Format::ShapedPdf,
+     .weight = 20,
+     .objectStreams = true,
+     .countDefect = PdfCountDefect::WrongAtRoot},
+    {.name = "PDF wrong /Count, AES-256",
+     .format = Format::ShapedPdf,
+     .weight = 15,
+     .encryption = PdfEncryption::Aes256,
+     .countDefect = PdfCountDefect::WrongAtRoot},
+    {.name = "PDF no /Count, AES-256 obj. str.",
+     .format = Format::ShapedPdf,
+     .weight = 15,
+     .objectStreams = true,
+     .encryption = PdfEncryption::Aes256,
+     .countDefect = PdfCountDefect::MissingAtRoot},
     {.name = "PDF kid listed twice", .format = Format::ShapedPdf, .weight = 40, .kidListedTwice = true},
 };
 constexpr size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
@@ -636,10 +652,10 @@ int main(int argc, char** argv)
 
     // Wrong counts by kind, for the kinds where any reader is wrong.
     std::printf("\nFiles counted wrong, by kind (over every pass; kinds where every reader is right are left out)\n");
-    std::printf("%-30s %6s", "Kind", "Files");
+    std::printf("%-33s %6s", "Kind", "Files");
     for (size_t r = 1; r < readers.size(); ++r)
         std::printf(" %18s", readers[r].shortName.c_str());
-    std::printf("\n%s\n", std::string(37 + 19 * (readers.size() - 1), '-').c_str());
+    std::printf("\n%s\n", std::string(40 + 19 * (readers.size() - 1), '-').c_str());
     bool anyWrong = false;
     for (size_t k = 0; k < kKindCount; ++k) {
         size_t ofKind = 0;
@@ -654,7 +670,7 @@ int main(int argc, char** argv)
         if (std::all_of(wrong.begin(), wrong.end(), [](size_t n) { return n == 0; }))
             continue;
         anyWrong = true;
-        std::printf("%-30s %6zu", kKinds[k].name, ofKind);
+        std::printf("%-33s %6zu", kKinds[k].name, ofKind);
         for (size_t r = 1; r < readers.size(); ++r)
             std::printf(" %18zu", wrong[r]);
         std::printf("\n");
