@@ -1,40 +1,29 @@
 // Page-counting benchmark. Writes a mixed corpus of TIFFs and PDFs into a temporary folder,
 // then times getTiffPageCount over it on one thread and on every core, beside an I/O floor
-// that opens, stats and reads the first and last 4 KiB of each file. Every count is checked
+// that stats, opens and reads the first and last 4 KiB of each file. Every count is checked
 // against the pages written; any mismatch makes the exit status 1.
 //
 // A plain program rather than a Google Benchmark one: it splits one fixed corpus across
 // threads, compares three workloads in one table and fails on a wrong count, none of which
 // fits the per-iteration model well.
 
+#include "BenchSupport.h"
 #include "model/PageCounter.h"
-#include "support/Fixtures.h"
 #include "support/SeededRandomData.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <qpdf/QUtil.hh>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -44,48 +33,38 @@ namespace {
 
 constexpr std::uint32_t kSeed = 20261206;
 constexpr int kDefaultFiles = 300;
-constexpr size_t kEdgeBytes = 4096;
 constexpr double kMinimumSeconds = 0.5;
-constexpr int kMaximumPasses = 1000;
-const char* const kLockedPassword = "secret";
 
+using bench::Format;
+using bench::Measurement;
 using fixtures::PdfEncryption;
 using fixtures::TiffCompression;
 
-struct Kind {
-    const char* name;
-    bool isPdf;
-    bool bigTiff;
-    TiffCompression compression;
-    bool objectStreams;
-    bool linearize;
-    PdfEncryption encryption;
-    bool locked; // opened with the empty password, a locked PDF counts 0
-};
-
 // Files take these kinds in turn; TIFFs of each kind alternate between the two byte orders.
-// Columns: name, PDF, BigTIFF, compression, object streams, linearized, encryption, locked.
-const Kind kKinds[] = {
-    {"TIFF none", false, false, TiffCompression::None, false, false, PdfEncryption::None, false},
-    {"TIFF LZW", false, false, TiffCompression::Lzw, false, false, PdfEncryption::None, false},
-    {"TIFF Deflate", false, false, TiffCompression::Deflate, false, false, PdfEncryption::None, false},
-    {"TIFF PackBits", false, false, TiffCompression::PackBits, false, false, PdfEncryption::None, false},
-    {"TIFF CCITT G3", false, false, TiffCompression::Ccitt3, false, false, PdfEncryption::None, false},
-    {"TIFF CCITT G4", false, false, TiffCompression::Ccitt4, false, false, PdfEncryption::None, false},
-    {"TIFF JPEG", false, false, TiffCompression::Jpeg, false, false, PdfEncryption::None, false},
-    {"TIFF ZSTD", false, false, TiffCompression::Zstd, false, false, PdfEncryption::None, false},
-    {"TIFF LZMA", false, false, TiffCompression::Lzma, false, false, PdfEncryption::None, false},
-    {"BigTIFF none", false, true, TiffCompression::None, false, false, PdfEncryption::None, false},
-    {"BigTIFF LZW", false, true, TiffCompression::Lzw, false, false, PdfEncryption::None, false},
-    {"PDF plain", true, false, TiffCompression::None, false, false, PdfEncryption::None, false},
-    {"PDF object streams", true, false, TiffCompression::None, true, false, PdfEncryption::None, false},
-    {"PDF linearized", true, false, TiffCompression::None, false, true, PdfEncryption::None, false},
-    {"PDF linearized, obj. streams", true, false, TiffCompression::None, true, true, PdfEncryption::None, false},
-    {"PDF RC4-128", true, false, TiffCompression::None, false, false, PdfEncryption::Rc4_128, false},
-    {"PDF AES-128", true, false, TiffCompression::None, false, false, PdfEncryption::Aes128, false},
-    {"PDF AES-256", true, false, TiffCompression::None, false, false, PdfEncryption::Aes256, false},
-    {"PDF AES-256, obj. streams", true, false, TiffCompression::None, true, false, PdfEncryption::Aes256, false},
-    {"PDF AES-256 locked", true, false, TiffCompression::None, false, false, PdfEncryption::Aes256, true},
+const bench::FileKind kKinds[] = {
+    {.name = "TIFF none", .compression = TiffCompression::None},
+    {.name = "TIFF LZW", .compression = TiffCompression::Lzw},
+    {.name = "TIFF Deflate", .compression = TiffCompression::Deflate},
+    {.name = "TIFF PackBits", .compression = TiffCompression::PackBits},
+    {.name = "TIFF CCITT G3", .compression = TiffCompression::Ccitt3},
+    {.name = "TIFF CCITT G4", .compression = TiffCompression::Ccitt4},
+    {.name = "TIFF JPEG", .compression = TiffCompression::Jpeg},
+    {.name = "TIFF ZSTD", .compression = TiffCompression::Zstd},
+    {.name = "TIFF LZMA", .compression = TiffCompression::Lzma},
+    {.name = "BigTIFF none", .bigTiff = true, .compression = TiffCompression::None},
+    {.name = "BigTIFF LZW", .bigTiff = true, .compression = TiffCompression::Lzw},
+    {.name = "PDF plain", .format = Format::Pdf},
+    {.name = "PDF object streams", .format = Format::Pdf, .objectStreams = true},
+    {.name = "PDF linearized", .format = Format::Pdf, .linearize = true},
+    {.name = "PDF linearized, obj. streams", .format = Format::Pdf, .objectStreams = true, .linearize = true},
+    {.name = "PDF RC4-128", .format = Format::Pdf, .encryption = PdfEncryption::Rc4_128},
+    {.name = "PDF AES-128", .format = Format::Pdf, .encryption = PdfEncryption::Aes128},
+    {.name = "PDF AES-256", .format = Format::Pdf, .encryption = PdfEncryption::Aes256},
+    {.name = "PDF AES-256, obj. streams",
+     .format = Format::Pdf,
+     .objectStreams = true,
+     .encryption = PdfEncryption::Aes256},
+    {.name = "PDF AES-256 locked", .format = Format::Pdf, .encryption = PdfEncryption::Aes256, .locked = true},
 };
 constexpr size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
 
@@ -95,16 +74,6 @@ struct Options {
     int passes = 5;
     unsigned threads = 0; // 0: every hardware thread
     bool byKind = false;
-};
-
-struct CorpusFile {
-    QByteArray nativePath;
-    QUrl url;
-    size_t kind = 0;
-    bool bigEndian = false;
-    int pagesWritten = 0;
-    qint32 expectedCount = 0;
-    qint64 bytes = 0;
 };
 
 void printUsage(FILE* out)
@@ -119,27 +88,10 @@ void printUsage(FILE* out)
                  kDefaultFiles);
 }
 
-bool parseDouble(const char* text, double& value)
-{
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value) && value > 0 && value <= 1000;
-}
-
-bool parseInt(const char* text, int& value)
-{
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < 1 || parsed > 1000000)
-        return false;
-    value = int(parsed);
-    return true;
-}
-
 // Returns false on a bad argument; sets `help` when usage was asked for.
 bool parseOptions(int argc, char** argv, Options& options, bool& help)
 {
-    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !parseDouble(env, options.scale)) {
+    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !bench::parseScale(env, options.scale)) {
         std::fprintf(stderr, "FOLIMETER_BENCH_SCALE: not a number in (0, 1000]: %s\n", env);
         return false;
     }
@@ -152,13 +104,13 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
             return true;
         } else if (arg == "--by-kind") {
             options.byKind = true;
-        } else if (arg == "--scale" && value && parseDouble(value, options.scale)) {
+        } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
             ++i;
-        } else if (arg == "--max-pages" && value && parseInt(value, options.maxPages)) {
+        } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPages)) {
             ++i;
-        } else if (arg == "--passes" && value && parseInt(value, options.passes)) {
+        } else if (arg == "--passes" && value && bench::parseCount(value, options.passes)) {
             ++i;
-        } else if (arg == "--threads" && value && parseInt(value, number)) {
+        } else if (arg == "--threads" && value && bench::parseCount(value, number)) {
             options.threads = unsigned(number);
             ++i;
         } else {
@@ -182,7 +134,7 @@ int drawPages(std::mt19937& rng, int maxPages)
 }
 
 // Writes the corpus into `dir`; the same options give the same files. Returns false on failure.
-bool generateCorpus(const QString& dir, const Options& options, std::vector<CorpusFile>& files)
+bool generateCorpus(const QString& dir, const Options& options, std::vector<bench::CorpusFile>& files)
 {
     const int count = std::max(1, int(std::lround(kDefaultFiles * options.scale)));
     std::mt19937 rng(kSeed);
@@ -192,140 +144,19 @@ bool generateCorpus(const QString& dir, const Options& options, std::vector<Corp
     bool ok = true;
     for (int i = 0; i < count && ok; ++i) {
         const size_t kindIndex = size_t(i) % kKindCount;
-        const Kind& kind = kKinds[kindIndex];
+        const bench::FileKind& kind = kKinds[kindIndex];
         const bool bigEndian = seenOfKind[kindIndex]++ % 2 == 1;
-        CorpusFile file;
+        const int pages = drawPages(rng, options.maxPages);
+        const QString path = QDir(dir).filePath(bench::corpusFileName(i, kind, bigEndian));
+        bench::CorpusFile file;
         file.kind = kindIndex;
-        file.bigEndian = bigEndian && !kind.isPdf;
-        file.pagesWritten = drawPages(rng, options.maxPages);
-        file.expectedCount = kind.locked ? 0 : file.pagesWritten;
-        QString name = QString::asprintf("%04d-", i) + QString::fromLatin1(kind.name).toLower();
-        name.replace(QLatin1String(", "), QLatin1String("-")).replace(' ', '-').remove('.');
-        if (kind.isPdf) {
-            name += QLatin1String(".pdf");
-            fixtures::PdfOptions pdf;
-            pdf.pages = file.pagesWritten;
-            pdf.objectStreams = kind.objectStreams;
-            pdf.linearize = kind.linearize;
-            pdf.encryption = kind.encryption;
-            if (kind.locked)
-                pdf.userPassword = QString::fromLatin1(kLockedPassword);
-            ok = fixtures::writePdf(QDir(dir).filePath(name), pdf);
-        } else {
-            name += bigEndian ? QLatin1String("-be") : QLatin1String("-le");
-            name += kind.bigTiff ? QLatin1String(".tiff") : QLatin1String(".tif");
-            fixtures::TiffOptions tiff;
-            tiff.pages = file.pagesWritten;
-            tiff.bigEndian = bigEndian;
-            tiff.bigTiff = kind.bigTiff;
-            tiff.compression = kind.compression;
-            tiff.width = 64 << (rng() % 3); // 64, 128 or 256
-            tiff.height = tiff.width + tiff.width / 2;
-            ok = fixtures::writeTiff(QDir(dir).filePath(name), tiff);
-        }
-        const QString path = QDir(dir).filePath(name);
+        ok = bench::writeCorpusFile(path, kind, pages, bigEndian, rng, file);
         if (!ok)
             std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-        file.nativePath = QFile::encodeName(path);
-        file.url = QUrl::fromLocalFile(path);
-        file.bytes = QFileInfo(path).size();
         files.push_back(std::move(file));
     }
     QUtil::setRandomDataProvider(nullptr);
     return ok;
-}
-
-// SHA-256 over the names and contents, in corpus order: equal digests mean equal corpora.
-QByteArray corpusDigest(const std::vector<CorpusFile>& files)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const CorpusFile& file : files) {
-        hash.addData(QFileInfo(QFile::decodeName(file.nativePath)).fileName().toUtf8());
-        QFile in(QFile::decodeName(file.nativePath));
-        if (in.open(QIODevice::ReadOnly))
-            hash.addData(&in);
-    }
-    return hash.result().toHex();
-}
-
-// Open, stat, read the first and last 4 KiB, close: what any count must at least do.
-// Returns the bytes read, or -1 when the file could not be opened.
-qint64 touchFile(const QByteArray& nativePath)
-{
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    char buffer[kEdgeBytes];
-    qint64 total = 0;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-        const ssize_t head = ::pread(fd, buffer, sizeof buffer, 0);
-        const off_t tailOffset = st.st_size > off_t(kEdgeBytes) ? st.st_size - off_t(kEdgeBytes) : 0;
-        const ssize_t tail = ::pread(fd, buffer, sizeof buffer, tailOffset);
-        total = std::max<ssize_t>(head, 0) + std::max<ssize_t>(tail, 0);
-    }
-    ::close(fd);
-    return total;
-}
-
-// Runs `work` once for each entry of `order`, spread over `threads` threads that take the
-// next entry as they become free. Returns the wall time in seconds.
-double runPass(const std::vector<size_t>& order, unsigned threads, const std::function<void(size_t)>& work)
-{
-    std::atomic<size_t> next{0};
-    const auto worker = [&] {
-        for (size_t i = next.fetch_add(1, std::memory_order_relaxed); i < order.size();
-             i = next.fetch_add(1, std::memory_order_relaxed))
-            work(order[i]);
-    };
-    const auto start = std::chrono::steady_clock::now();
-    if (threads <= 1) {
-        worker();
-    } else {
-        std::vector<std::jthread> pool;
-        pool.reserve(threads);
-        for (unsigned t = 0; t < threads; ++t)
-            pool.emplace_back(worker);
-    }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-struct Measurement {
-    double medianSeconds = 0;
-    double minSeconds = 0;
-    double cpuPerWall = 0; // busy threads on average over the timed passes
-    int passes = 0;
-};
-
-double processCpuSeconds()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-using AfterPass = std::function<void(const std::vector<size_t>&)>;
-
-// One untimed warm-up pass, then at least `passes` timed ones, more while they add up to less than
-// kMinimumSeconds (short passes are noisy); `afterPass` sees the entries after every pass.
-Measurement measure(const std::vector<size_t>& order, unsigned threads, int passes,
-                    const std::function<void(size_t)>& work, const AfterPass& afterPass)
-{
-    runPass(order, threads, work);
-    afterPass(order);
-    std::vector<double> times;
-    double cpu = 0, wall = 0;
-    for (int p = 0; p < passes || (wall < kMinimumSeconds && p < kMaximumPasses); ++p) {
-        const double cpuStart = processCpuSeconds();
-        times.push_back(runPass(order, threads, work));
-        cpu += processCpuSeconds() - cpuStart;
-        wall += times.back();
-        afterPass(order);
-    }
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-    return {median, times.front(), wall > 0 ? cpu / wall : 0, int(n)};
 }
 
 struct Row {
@@ -374,7 +205,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot create a temporary folder: %s\n", qPrintable(dir.errorString()));
         return 2;
     }
-    std::vector<CorpusFile> files;
+    std::vector<bench::CorpusFile> files;
     const auto generationStart = std::chrono::steady_clock::now();
     if (!generateCorpus(dir.path(), options, files))
         return 2;
@@ -384,13 +215,13 @@ int main(int argc, char** argv)
     qint64 countablePages = 0, writtenPages = 0, bytes = 0;
     size_t tiffFiles = 0, bigTiffFiles = 0, bigEndianFiles = 0, lockedFiles = 0;
     int largest = 0;
-    for (const CorpusFile& file : files) {
-        const Kind& kind = kKinds[file.kind];
-        countablePages += file.expectedCount;
-        writtenPages += file.pagesWritten;
+    for (const bench::CorpusFile& file : files) {
+        const bench::FileKind& kind = kKinds[file.kind];
+        countablePages += file.expected;
+        writtenPages += file.leaves;
         bytes += file.bytes;
-        largest = std::max(largest, file.pagesWritten);
-        tiffFiles += kind.isPdf ? 0 : 1;
+        largest = std::max(largest, file.leaves);
+        tiffFiles += kind.isPdf() ? 0 : 1;
         bigTiffFiles += kind.bigTiff ? 1 : 0;
         bigEndianFiles += file.bigEndian ? 1 : 0;
         lockedFiles += kind.locked ? 1 : 0;
@@ -402,26 +233,27 @@ int main(int argc, char** argv)
                 static_cast<long long>(writtenPages), largest, double(bytes) / (1024.0 * 1024.0));
     std::printf("        seed %u, %zu kinds, generated in %.1f s into %s\n", kSeed, kKindCount, generationSeconds,
                 qPrintable(dir.path()));
-    std::printf("        digest %s\n", corpusDigest(files).constData());
-    double load[1] = {0};
-    ::getloadavg(load, 1);
+    std::printf("        digest %s\n", bench::corpusDigest(files).constData());
     std::printf("Timing: median and best of at least %d passes (and %.1f s) after a warm-up pass, warm page cache\n",
                 options.passes, kMinimumSeconds);
-    std::printf("        %u hardware threads, load average %.2f at start\n", hardwareThreads, load[0]);
-    std::printf("        pages/s counts the %lld countable pages; a locked PDF counts 0 (checked once with its "
-                "password)\n\n",
+    std::printf("        %u hardware threads, load average %.2f at start\n", hardwareThreads, bench::loadAverage());
+    std::printf("        pages/s counts the %lld countable pages; a locked PDF counts its page tree where the "
+                "tree is readable without the password, else 0 (checked once with its password)\n\n",
                 static_cast<long long>(countablePages));
 
     std::vector<size_t> all(files.size());
-    for (size_t i = 0; i < all.size(); ++i)
+    std::vector<QUrl> urls;
+    for (size_t i = 0; i < all.size(); ++i) {
         all[i] = i;
+        urls.push_back(QUrl::fromLocalFile(QFile::decodeName(files[i].nativePath)));
+    }
 
     std::vector<qint64> touched(files.size(), 0);
     std::vector<qint32> counts(files.size(), -1);
     std::vector<char> mismatched(files.size(), 0);
     size_t unreadable = 0;
-    const auto floorWork = [&](size_t i) { touched[i] = touchFile(files[i].nativePath); };
-    const auto countWork = [&](size_t i) { counts[i] = getTiffPageCount(files[i].url); };
+    const auto floorWork = [&](size_t i) { touched[i] = bench::touchFile(files[i].nativePath); };
+    const auto countWork = [&](size_t i) { counts[i] = getTiffPageCount(urls[i]); };
     const auto checkFloor = [&](const std::vector<size_t>& order) {
         for (size_t i : order) {
             unreadable += touched[i] < 0 ? 1 : 0;
@@ -431,25 +263,25 @@ int main(int argc, char** argv)
     // A file left out of a pass keeps -1 and shows as a mismatch too.
     const auto checkCounts = [&](const std::vector<size_t>& order) {
         for (size_t i : order) {
-            if (counts[i] != files[i].expectedCount && !mismatched[i]) {
+            if (counts[i] != files[i].expected && !mismatched[i]) {
                 mismatched[i] = 1;
                 std::fprintf(stderr, "mismatch: %s: expected %d, counted %d\n", files[i].nativePath.constData(),
-                             files[i].expectedCount, counts[i]);
+                             files[i].expected, counts[i]);
             }
             counts[i] = -1;
         }
     };
 
-    // Without its password a locked PDF counts 0; with it, it must count what was written, so
-    // that a damaged file cannot pass for a locked one.
+    // With its password a locked PDF must count what was written, so that a damaged file cannot
+    // pass for a locked one.
     for (size_t i = 0; i < files.size(); ++i) {
         if (!kKinds[files[i].kind].locked)
             continue;
-        const qint32 unlocked = getTiffPageCount(files[i].url, QString::fromLatin1(kLockedPassword));
-        if (unlocked != files[i].pagesWritten) {
+        const qint32 unlocked = getTiffPageCount(urls[i], QString::fromLatin1(bench::kLockedPassword));
+        if (unlocked != files[i].leaves) {
             mismatched[i] = 1;
             std::fprintf(stderr, "mismatch: %s with its password: expected %d, counted %d\n",
-                         files[i].nativePath.constData(), files[i].pagesWritten, unlocked);
+                         files[i].nativePath.constData(), files[i].leaves, unlocked);
         }
     }
 
@@ -459,13 +291,13 @@ int main(int argc, char** argv)
     std::vector<Row> rows;
     double floorOneThread = 0, countOneThread = 0;
     for (unsigned threads : threadCounts) {
-        const Measurement floor = measure(all, threads, options.passes, floorWork, checkFloor);
-        const Measurement count = measure(all, threads, options.passes, countWork, checkCounts);
+        const Measurement floor = bench::measure(all, threads, options.passes, kMinimumSeconds, floorWork, checkFloor);
+        const Measurement count = bench::measure(all, threads, options.passes, kMinimumSeconds, countWork, checkCounts);
         if (threads == 1) {
             floorOneThread = floor.medianSeconds;
             countOneThread = count.medianSeconds;
         }
-        rows.push_back({"I/O floor (open+stat+8 KiB)", threads, floor, 0, floorOneThread});
+        rows.push_back({"I/O floor (stat+open+8 KiB)", threads, floor, 0, floorOneThread});
         rows.push_back({"getTiffPageCount", threads, count, floor.medianSeconds, countOneThread});
     }
     printTable(rows, files.size(), countablePages);
@@ -480,12 +312,12 @@ int main(int argc, char** argv)
             for (size_t i = 0; i < files.size(); ++i) {
                 if (files[i].kind == k) {
                     ofKind.push_back(i);
-                    pages += files[i].expectedCount;
+                    pages += files[i].expected;
                 }
             }
             if (ofKind.empty())
                 continue;
-            const Measurement m = measure(ofKind, 1, options.passes, countWork, checkCounts);
+            const Measurement m = bench::measure(ofKind, 1, options.passes, kMinimumSeconds, countWork, checkCounts);
             std::printf("%-28s %7zu %8lld %10.2f %11.0f %12.0f\n", kKinds[k].name, ofKind.size(),
                         static_cast<long long>(pages), m.medianSeconds * 1e3, double(ofKind.size()) / m.medianSeconds,
                         double(pages) / m.medianSeconds);

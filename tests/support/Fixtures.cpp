@@ -40,6 +40,36 @@ uint16_t libtiffCompression(TiffCompression c)
     return COMPRESSION_NONE;
 }
 
+// Writes `pdf` to `path` with the object streams, linearization and encryption of `options`.
+void writeWithOptions(QPDF& pdf, const QString& path, const PdfOptions& options)
+{
+    QPDFWriter writer(pdf, QFile::encodeName(path).constData());
+    writer.setStaticID(true);
+    if (options.objectStreams)
+        writer.setObjectStreamMode(qpdf_o_generate);
+    if (options.linearize)
+        writer.setLinearization(true);
+    const QByteArray user = options.userPassword.toUtf8();
+    const QByteArray owner = options.ownerPassword.toUtf8();
+    switch (options.encryption) {
+    case PdfEncryption::None:
+        break;
+    case PdfEncryption::Rc4_128:
+        writer.setR3EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
+                                                 true, qpdf_r3p_full);
+        break;
+    case PdfEncryption::Aes128:
+        writer.setR4EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
+                                                 true, qpdf_r3p_full, true, true);
+        break;
+    case PdfEncryption::Aes256:
+        writer.setR6EncryptionParameters(user.constData(), owner.constData(), true, true, true, true, true, true,
+                                         qpdf_r3p_full, true);
+        break;
+    }
+    writer.write();
+}
+
 } // namespace
 
 bool writeTiff(const QString& path, const TiffOptions& options)
@@ -94,32 +124,23 @@ bool writePdf(const QString& path, const PdfOptions& options)
             page.replaceKey("/Contents", contents);
             pages.addPage(QPDFPageObjectHelper(page), false);
         }
-        QPDFWriter writer(pdf, QFile::encodeName(path).constData());
-        writer.setStaticID(true);
-        if (options.objectStreams)
-            writer.setObjectStreamMode(qpdf_o_generate);
-        if (options.linearize)
-            writer.setLinearization(true);
-        const QByteArray user = options.userPassword.toUtf8();
-        const QByteArray owner = options.ownerPassword.toUtf8();
-        switch (options.encryption) {
-        case PdfEncryption::None:
-            break;
-        case PdfEncryption::Rc4_128:
-            writer.setR3EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
-                                                     true, qpdf_r3p_full);
-            break;
-        case PdfEncryption::Aes128:
-            writer.setR4EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
-                                                     true, qpdf_r3p_full, true, true);
-            break;
-        case PdfEncryption::Aes256:
-            writer.setR6EncryptionParameters(user.constData(), owner.constData(), true, true, true, true, true, true,
-                                             qpdf_r3p_full, true);
-            break;
-        }
-        writer.write();
+        writeWithOptions(pdf, path, options);
         return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool rewritePdf(const QString& path, const PdfOptions& options)
+{
+    try {
+        // Read from memory: the file is written over in place.
+        const QByteArray bytes = readBytes(path);
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile(QFile::encodeName(path).constData(), bytes.constData(), size_t(bytes.size()));
+        writeWithOptions(pdf, path, options);
+        return !bytes.isEmpty();
     } catch (...) {
         return false;
     }

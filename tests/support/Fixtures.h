@@ -40,6 +40,11 @@ struct PdfOptions {
 // Writes a PDF of `options.pages` pages; returns false when qpdf fails.
 bool writePdf(const QString& path, const PdfOptions& options = {});
 
+// Reads the PDF at `path` with qpdf and writes it over itself with the object streams,
+// linearization and encryption of `options` (its page count is ignored); the objects, the
+// page tree's /Count values among them, stay as they were. Returns false when qpdf fails.
+bool rewritePdf(const QString& path, const PdfOptions& options);
+
 // Writes raw bytes; returns false on failure.
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);

@@ -1,0 +1,207 @@
+#include "BenchSupport.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+namespace bench {
+
+namespace {
+
+constexpr size_t kEdgeBytes = 4096;
+constexpr int kMaximumPasses = 1000;
+const int kFanouts[] = {3, 6, 10, 16, 32};
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+} // namespace
+
+int drawLogUniform(std::mt19937& rng, int maxPages)
+{
+    const double u = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+    return std::clamp(int(std::exp(u * std::log(double(maxPages) + 1.0))), 1, std::max(1, maxPages));
+}
+
+QString corpusFileName(int index, const FileKind& kind, bool bigEndian)
+{
+    QString name = QString::asprintf("%04d-", index) + QString::fromLatin1(kind.name).toLower();
+    name.replace(QLatin1String(", "), QLatin1String("-")).replace(' ', '-').remove('.').remove('/');
+    if (kind.isPdf())
+        return name + QLatin1String(".pdf");
+    name += bigEndian ? QLatin1String("-be") : QLatin1String("-le");
+    return name + (kind.bigTiff ? QLatin1String(".tiff") : QLatin1String(".tif"));
+}
+
+bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool bigEndian, std::mt19937& rng,
+                     CorpusFile& file)
+{
+    file.nativePath = QFile::encodeName(path);
+    file.bigEndian = bigEndian && !kind.isPdf();
+    bool ok = false;
+    switch (kind.format) {
+    case Format::Tiff: {
+        fixtures::TiffOptions tiff;
+        tiff.pages = pages;
+        tiff.bigEndian = bigEndian;
+        tiff.bigTiff = kind.bigTiff;
+        tiff.compression = kind.compression;
+        tiff.width = 64 << (rng() % 3); // 64, 128 or 256
+        tiff.height = tiff.width + tiff.width / 2;
+        ok = fixtures::writeTiff(path, tiff);
+        file.leaves = pages;
+        break;
+    }
+    case Format::Pdf: {
+        fixtures::PdfOptions pdf;
+        pdf.pages = pages;
+        pdf.objectStreams = kind.objectStreams;
+        pdf.linearize = kind.linearize;
+        pdf.encryption = kind.encryption;
+        if (kind.locked)
+            pdf.userPassword = QString::fromLatin1(kLockedPassword);
+        ok = fixtures::writePdf(path, pdf);
+        file.leaves = pages;
+        break;
+    }
+    case Format::ShapedPdf: {
+        fixtures::PdfShapeOptions shape;
+        shape.pages = pages;
+        shape.fanout = kFanouts[rng() % std::size(kFanouts)];
+        shape.updates = kind.incremental ? int(1 + rng() % 3) : 0;
+        shape.kidListedTwice = kind.kidListedTwice;
+        shape.count = kind.countDefect;
+        // Too many as often as too few; a count made negative is written as 0.
+        const int error = int(1 + rng() % std::uint32_t(pages));
+        shape.countError = rng() % 2 ? error : -error;
+        shape.xref = kind.xrefDefect;
+        file.leaves = fixtures::writeShapedPdf(path, shape);
+        ok = file.leaves >= 0;
+        // qpdf keeps the tree as it is, defects and all, and moves it into object streams or
+        // encrypts around it.
+        if (ok && (kind.objectStreams || kind.encryption != fixtures::PdfEncryption::None)) {
+            fixtures::PdfOptions pdf;
+            pdf.objectStreams = kind.objectStreams;
+            pdf.encryption = kind.encryption;
+            if (kind.locked)
+                pdf.userPassword = QString::fromLatin1(kLockedPassword);
+            ok = fixtures::rewritePdf(path, pdf);
+        }
+        break;
+    }
+    }
+    // Without its password, a locked PDF's page tree can be read only where it does not sit
+    // in (encrypted) object streams.
+    file.expected = kind.locked && kind.objectStreams ? 0 : file.leaves;
+    file.bytes = QFileInfo(path).size();
+    return ok;
+}
+
+QByteArray corpusDigest(const std::vector<CorpusFile>& files)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const CorpusFile& file : files) {
+        hash.addData(QFileInfo(QFile::decodeName(file.nativePath)).fileName().toUtf8());
+        QFile in(QFile::decodeName(file.nativePath));
+        if (in.open(QIODevice::ReadOnly))
+            hash.addData(&in);
+    }
+    return hash.result().toHex();
+}
+
+qint64 touchFile(const QByteArray& nativePath)
+{
+    struct stat st {};
+    if (::stat(nativePath.constData(), &st) != 0)
+        return -1;
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char buffer[kEdgeBytes];
+    const ssize_t head = ::pread(fd, buffer, sizeof buffer, 0);
+    const off_t tailOffset = st.st_size > off_t(kEdgeBytes) ? st.st_size - off_t(kEdgeBytes) : 0;
+    const ssize_t tail = ::pread(fd, buffer, sizeof buffer, tailOffset);
+    ::close(fd);
+    return std::max<ssize_t>(head, 0) + std::max<ssize_t>(tail, 0);
+}
+
+double runPass(const std::vector<size_t>& order, unsigned threads, const Work& work)
+{
+    std::atomic<size_t> next{0};
+    const auto worker = [&] {
+        for (size_t i = next.fetch_add(1, std::memory_order_relaxed); i < order.size();
+             i = next.fetch_add(1, std::memory_order_relaxed))
+            work(order[i]);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    if (threads <= 1) {
+        worker();
+    } else {
+        std::vector<std::jthread> pool;
+        pool.reserve(threads);
+        for (unsigned t = 0; t < threads; ++t)
+            pool.emplace_back(worker);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+Measurement measure(const std::vector<size_t>& order, unsigned threads, int passes, double minimumSeconds,
+                    const Work& work, const AfterPass& afterPass)
+{
+    runPass(order, threads, work);
+    afterPass(order);
+    std::vector<double> times;
+    double cpu = 0, wall = 0;
+    for (int p = 0; p < passes || (wall < minimumSeconds && p < kMaximumPasses); ++p) {
+        const double cpuStart = processCpuSeconds();
+        times.push_back(runPass(order, threads, work));
+        cpu += processCpuSeconds() - cpuStart;
+        wall += times.back();
+        afterPass(order);
+    }
+    std::sort(times.begin(), times.end());
+    const size_t n = times.size();
+    const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    return {median, times.front(), wall > 0 ? cpu / wall : 0, int(n)};
+}
+
+bool parseScale(const char* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value) && value > 0 && value <= 1000;
+}
+
+bool parseCount(const char* text, int& value)
+{
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || parsed < 1 || parsed > 1000000)
+        return false;
+    value = int(parsed);
+    return true;
+}
+
+double loadAverage()
+{
+    double load[1] = {0};
+    return ::getloadavg(load, 1) == 1 ? load[0] : 0;
+}
+
+} // namespace bench

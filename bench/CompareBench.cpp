@@ -1,0 +1,707 @@
+// Page-counting comparison. Writes a corpus of PDFs of every structure (classic and stream
+// cross-references, object streams, linearized, incremental updates, encrypted, locked,
+// damaged, wrong or missing /Count, a page listed twice) and multi-page TIFFs (every
+// compression, both byte orders, BigTIFF) into a temporary folder, checks once that qpdf's
+// page-tree walk and libtiff agree with what was written, then times on the same files, warm
+// cache, on one thread and on two:
+//   the program's stat-and-count path (what a file item does when it measures a file),
+//   libtiff + MuPDF, libtiff + qpdf over a memory-mapped file, libtiff + poppler,
+//   and an I/O floor (stat, open, read the first and last 4 KiB).
+// It reports files/s, pages/s, the speed against libtiff + MuPDF and the files each reader
+// counts wrong, by kind. Exit status: 0, 1 when the program counts any file wrong, 2 when the
+// corpus could not be written or does not check.
+//
+// MuPDF and poppler are linked into this program alone; without them their rows are left out.
+
+#include "BenchSupport.h"
+#include "app/Platform.h"
+#include "model/PageCounter.h"
+#include "support/SeededRandomData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QUtil.hh>
+#include <tiffio.h>
+
+#ifdef FOLIMETER_HAVE_MUPDF
+#include <mupdf/fitz.h>
+#endif
+#ifdef FOLIMETER_HAVE_POPPLER
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-version.h>
+#endif
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kSeed = 20261207;
+constexpr double kMinimumSeconds = 0.5;
+constexpr double kTargetOneThread = 5000;  // files/s
+constexpr double kTargetTwoThreads = 9000; // files/s
+constexpr double kTargetOverMuPdf = 2.8;
+
+using bench::CorpusFile;
+using bench::FileKind;
+using bench::Format;
+using bench::Measurement;
+using fixtures::PdfCountDefect;
+using fixtures::PdfEncryption;
+using fixtures::PdfXrefDefect;
+using fixtures::TiffCompression;
+
+// Weights are files at scale 1: 1,500 TIFFs and 1,500 PDFs.
+const FileKind kKinds[] = {
+    {.name = "TIFF none", .weight = 140, .compression = TiffCompression::None},
+    {.name = "TIFF LZW", .weight = 140, .compression = TiffCompression::Lzw},
+    {.name = "TIFF Deflate", .weight = 140, .compression = TiffCompression::Deflate},
+    {.name = "TIFF PackBits", .weight = 140, .compression = TiffCompression::PackBits},
+    {.name = "TIFF CCITT G3", .weight = 140, .compression = TiffCompression::Ccitt3},
+    {.name = "TIFF CCITT G4", .weight = 140, .compression = TiffCompression::Ccitt4},
+    {.name = "TIFF JPEG", .weight = 140, .compression = TiffCompression::Jpeg},
+    {.name = "TIFF ZSTD", .weight = 140, .compression = TiffCompression::Zstd},
+    {.name = "TIFF LZMA", .weight = 140, .compression = TiffCompression::Lzma},
+    {.name = "BigTIFF none", .weight = 60, .bigTiff = true, .compression = TiffCompression::None},
+    {.name = "BigTIFF LZW", .weight = 60, .bigTiff = true, .compression = TiffCompression::Lzw},
+    {.name = "BigTIFF Deflate", .weight = 60, .bigTiff = true, .compression = TiffCompression::Deflate},
+    {.name = "BigTIFF CCITT G4", .weight = 60, .bigTiff = true, .compression = TiffCompression::Ccitt4},
+    {.name = "PDF flat tree (qpdf)", .format = Format::Pdf, .weight = 150},
+    {.name = "PDF balanced tree", .format = Format::ShapedPdf, .weight = 200},
+    {.name = "PDF xref+obj. streams", .format = Format::Pdf, .weight = 200, .objectStreams = true},
+    {.name = "PDF linearized", .format = Format::Pdf, .weight = 120, .linearize = true},
+    {.name = "PDF linearized, obj. str.",
+     .format = Format::Pdf,
+     .weight = 80,
+     .objectStreams = true,
+     .linearize = true},
+    {.name = "PDF incremental updates", .format = Format::ShapedPdf, .weight = 100, .incremental = true},
+    {.name = "PDF RC4-128", .format = Format::Pdf, .weight = 80, .encryption = PdfEncryption::Rc4_128},
+    {.name = "PDF AES-128", .format = Format::Pdf, .weight = 80, .encryption = PdfEncryption::Aes128},
+    {.name = "PDF AES-256", .format = Format::Pdf, .weight = 100, .encryption = PdfEncryption::Aes256},
+    {.name = "PDF AES-256, obj. streams",
+     .format = Format::Pdf,
+     .weight = 80,
+     .objectStreams = true,
+     .encryption = PdfEncryption::Aes256},
+    {.name = "PDF locked RC4-128",
+     .format = Format::Pdf,
+     .weight = 10,
+     .encryption = PdfEncryption::Rc4_128,
+     .locked = true},
+    {.name = "PDF locked AES-256",
+     .format = Format::Pdf,
+     .weight = 20,
+     .encryption = PdfEncryption::Aes256,
+     .locked = true},
+    {.name = "PDF locked AES-256, obj. str.",
+     .format = Format::Pdf,
+     .weight = 10,
+     .objectStreams = true,
+     .encryption = PdfEncryption::Aes256,
+     .locked = true},
+    {.name = "PDF damaged: xref offsets",
+     .format = Format::ShapedPdf,
+     .weight = 20,
+     .xrefDefect = PdfXrefDefect::ShiftedOffsets},
+    {.name = "PDF damaged: startxref",
+     .format = Format::ShapedPdf,
+     .weight = 20,
+     .xrefDefect = PdfXrefDefect::WrongStartxref},
+    {.name = "PDF wrong /Count at root",
+     .format = Format::ShapedPdf,
+     .weight = 50,
+     .countDefect = PdfCountDefect::WrongAtRoot},
+    {.name = "PDF wrong /Count inner",
+     .format = Format::ShapedPdf,
+     .weight = 30,
+     .countDefect = PdfCountDefect::WrongInInnerNode},
+    {.name = "PDF no /Count at root",
+     .format = Format::ShapedPdf,
+     .weight = 30,
+     .countDefect = PdfCountDefect::MissingAtRoot},
+    {.name = "PDF no /Count inner",
+     .format = Format::ShapedPdf,
+     .weight = 30,
+     .countDefect = PdfCountDefect::MissingInInnerNodes},
+    {.name = "PDF wrong /Count, obj. str.",
+     .format = Format::ShapedPdf,
+     .weight = 20,
+     .objectStreams = true,
+     .countDefect = PdfCountDefect::WrongAtRoot},
+    {.name = "PDF wrong /Count, AES-256",
+     .format = Format::ShapedPdf,
+     .weight = 15,
+     .encryption = PdfEncryption::Aes256,
+     .countDefect = PdfCountDefect::WrongAtRoot},
+    {.name = "PDF no /Count, AES-256 obj. str.",
+     .format = Format::ShapedPdf,
+     .weight = 15,
+     .objectStreams = true,
+     .encryption = PdfEncryption::Aes256,
+     .countDefect = PdfCountDefect::MissingAtRoot},
+    {.name = "PDF kid listed twice", .format = Format::ShapedPdf, .weight = 40, .kidListedTwice = true},
+};
+constexpr size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
+
+struct Options {
+    double scale = 1.0;
+    int maxPdfPages = 2000;
+    int maxTiffPages = 50;
+    int passes = 5;
+    unsigned threads = 2;
+};
+
+void printUsage(FILE* out)
+{
+    std::fprintf(out, "usage: folimeter_bench_compare [--scale X] [--max-pages N] [--max-tiff-pages N] [--passes N] "
+                      "[--threads N]\n"
+                      "  --scale X           corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; "
+                      "env FOLIMETER_BENCH_SCALE)\n"
+                      "  --max-pages N       largest PDF in pages (default 2000)\n"
+                      "  --max-tiff-pages N  largest TIFF in images (default 50)\n"
+                      "  --passes N          least timed passes per row, the median is shown (default 5)\n"
+                      "  --threads N         threads of the parallel rows (default 2)\n");
+}
+
+bool parseOptions(int argc, char** argv, Options& options, bool& help)
+{
+    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !bench::parseScale(env, options.scale)) {
+        std::fprintf(stderr, "FOLIMETER_BENCH_SCALE: not a number in (0, 1000]: %s\n", env);
+        return false;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        int number = 0;
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return true;
+        } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
+            ++i;
+        } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPdfPages)) {
+            ++i;
+        } else if (arg == "--max-tiff-pages" && value && bench::parseCount(value, options.maxTiffPages)) {
+            ++i;
+        } else if (arg == "--passes" && value && bench::parseCount(value, options.passes)) {
+            ++i;
+        } else if (arg == "--threads" && value && bench::parseCount(value, number)) {
+            options.threads = unsigned(number);
+            ++i;
+        } else {
+            std::fprintf(stderr, "bad argument: %s\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the corpus into `dir`: each kind's share of files, in a seeded shuffled order, TIFFs
+// of a kind alternating byte order. The same options give the same files.
+bool generateCorpus(const QString& dir, const Options& options, std::vector<CorpusFile>& files)
+{
+    std::mt19937 rng(kSeed);
+    std::vector<size_t> order;
+    for (size_t k = 0; k < kKindCount; ++k) {
+        const int n = std::max(1, int(std::lround(kKinds[k].weight * options.scale)));
+        order.insert(order.end(), size_t(n), k);
+    }
+    std::shuffle(order.begin(), order.end(), rng);
+    fixtures::SeededRandomData randomData(kSeed);
+    QUtil::setRandomDataProvider(&randomData);
+    std::vector<int> seenOfKind(kKindCount, 0);
+    bool ok = true;
+    for (size_t i = 0; i < order.size() && ok; ++i) {
+        const FileKind& kind = kKinds[order[i]];
+        const bool bigEndian = seenOfKind[order[i]]++ % 2 == 1;
+        const int pages = bench::drawLogUniform(rng, kind.isPdf() ? options.maxPdfPages : options.maxTiffPages);
+        const QString path = QDir(dir).filePath(bench::corpusFileName(int(i), kind, bigEndian));
+        CorpusFile file;
+        file.kind = order[i];
+        ok = bench::writeCorpusFile(path, kind, pages, bigEndian, rng, file);
+        if (!ok)
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        files.push_back(std::move(file));
+    }
+    QUtil::setRandomDataProvider(nullptr);
+    return ok;
+}
+
+// ---- The readers ----
+
+void silenceLibtiff()
+{
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+}
+
+// Plain libtiff, as a program would use it: TIFFOpen (memory-mapped) and a directory count.
+qint32 libtiffCount(const QByteArray& nativePath)
+{
+    TIFF* tiff = TIFFOpen(nativePath.constData(), "r");
+    if (!tiff)
+        return 0;
+    const auto count = qint32(TIFFNumberOfDirectories(tiff));
+    TIFFClose(tiff);
+    return count;
+}
+
+// qpdf over the file mapped into memory, walking the page tree; 0 when it cannot be read.
+qint32 qpdfMemoryCount(const QByteArray& nativePath)
+{
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st {};
+    qint32 count = 0;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+        void* data = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data != MAP_FAILED) {
+            try {
+                QPDF pdf;
+                pdf.setSuppressWarnings(true);
+                pdf.processMemoryFile(nativePath.constData(), static_cast<const char*>(data), size_t(st.st_size), "");
+                count = qint32(pdf.getAllPages().size());
+            } catch (...) {
+                count = 0;
+            }
+            ::munmap(data, size_t(st.st_size));
+        }
+    }
+    ::close(fd);
+    return count;
+}
+
+#ifdef FOLIMETER_HAVE_MUPDF
+void ignoreMessage(void*, const char*) {}
+
+// One MuPDF context per thread, with every document handler, silent.
+class MuPdfContext {
+public:
+    MuPdfContext() : m_ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT))
+    {
+        if (!m_ctx)
+            return;
+        fz_set_error_callback(m_ctx, ignoreMessage, nullptr);
+        fz_set_warning_callback(m_ctx, ignoreMessage, nullptr);
+        fz_try(m_ctx)
+        {
+            fz_register_document_handlers(m_ctx);
+        }
+        fz_catch(m_ctx)
+        {
+            fz_drop_context(m_ctx);
+            m_ctx = nullptr;
+        }
+    }
+    ~MuPdfContext()
+    {
+        if (m_ctx)
+            fz_drop_context(m_ctx);
+    }
+    MuPdfContext(const MuPdfContext&) = delete;
+    MuPdfContext& operator=(const MuPdfContext&) = delete;
+    fz_context* get() const { return m_ctx; }
+
+private:
+    fz_context* m_ctx;
+};
+
+// fz_count_pages after authenticating with the empty password; 0 when MuPDF throws.
+qint32 mupdfCount(const QByteArray& nativePath)
+{
+    thread_local MuPdfContext context;
+    fz_context* ctx = context.get();
+    if (!ctx)
+        return 0;
+    fz_document* doc = nullptr;
+    int count = 0;
+    fz_var(doc);
+    fz_var(count);
+    fz_try(ctx)
+    {
+        doc = fz_open_document(ctx, nativePath.constData());
+        if (fz_needs_password(ctx, doc))
+            fz_authenticate_password(ctx, doc, "");
+        count = fz_count_pages(ctx, doc);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_document(ctx, doc);
+    }
+    fz_catch(ctx)
+    {
+        count = 0;
+    }
+    return qint32(count);
+}
+#endif
+
+#ifdef FOLIMETER_HAVE_POPPLER
+void ignorePopplerMessage(const std::string&, void*) {}
+
+// document::load_from_file with empty passwords, then pages(); 0 when it cannot be loaded or
+// stays locked (poppler-cpp 22.12's pages() crashes on a locked document).
+qint32 popplerCount(const QByteArray& nativePath)
+{
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(nativePath.toStdString(), "", ""));
+    return doc && !doc->is_locked() ? qint32(doc->pages()) : 0;
+}
+#endif
+
+struct Reader {
+    std::string name;
+    std::string shortName;
+    std::function<qint32(const CorpusFile&, bool isPdf)> count; // null for the floor
+    std::vector<char> mismatched;                               // per file, over every pass
+};
+
+// ---- Checking the corpus ----
+
+// qpdf's page-tree walk (with the password for a locked file) and libtiff's directory count
+// must find what was written; a locked file must refuse the empty password, and each defect
+// must be there. Prints each failure; returns the number of files that do not check.
+size_t checkCorpus(const std::vector<CorpusFile>& files)
+{
+    size_t failures = 0;
+    for (const CorpusFile& file : files) {
+        const FileKind& kind = kKinds[file.kind];
+        std::string problem;
+        if (!kind.isPdf()) {
+            const qint32 count = libtiffCount(file.nativePath);
+            if (count != file.leaves)
+                problem = "libtiff counts " + std::to_string(count);
+        } else {
+            try {
+                if (kind.locked) {
+                    try {
+                        QPDF open;
+                        open.setSuppressWarnings(true);
+                        open.processFile(file.nativePath.constData(), "");
+                        problem = "opens without its password; ";
+                    } catch (const QPDFExc&) {
+                    }
+                }
+                QPDF pdf;
+                pdf.setSuppressWarnings(true);
+                pdf.processFile(file.nativePath.constData(), kind.locked ? bench::kLockedPassword : "");
+                const auto walked = qint64(pdf.getAllPages().size());
+                if (walked != file.leaves)
+                    problem += "qpdf walks " + std::to_string(walked) + " pages; ";
+                QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+                const bool hasCount = root.hasKey("/Count") && root.getKey("/Count").isInteger();
+                if (kind.countDefect == PdfCountDefect::MissingAtRoot && hasCount)
+                    problem += "the root has a /Count; ";
+                if (kind.countDefect == PdfCountDefect::WrongAtRoot &&
+                    (!hasCount || root.getKey("/Count").getIntValue() == file.leaves))
+                    problem += "the root's /Count is right; ";
+                if (kind.xrefDefect != PdfXrefDefect::None && !pdf.anyWarnings())
+                    problem += "qpdf read it without a warning; ";
+            } catch (const std::exception& e) {
+                problem += std::string("qpdf: ") + e.what();
+            }
+        }
+        if (!problem.empty()) {
+            ++failures;
+            std::fprintf(stderr, "corpus check: %s (%d written): %s\n", file.nativePath.constData(), file.leaves,
+                         problem.c_str());
+        }
+    }
+    return failures;
+}
+
+// ---- Output ----
+
+struct Row {
+    size_t reader;
+    unsigned threads;
+    Measurement time;
+};
+
+std::string distribution(const std::vector<CorpusFile>& files, bool pdf)
+{
+    std::vector<int> pages;
+    for (const CorpusFile& file : files) {
+        if (kKinds[file.kind].isPdf() == pdf)
+            pages.push_back(file.leaves);
+    }
+    if (pages.empty())
+        return "none";
+    std::sort(pages.begin(), pages.end());
+    size_t decades[4] = {0, 0, 0, 0};
+    double sum = 0;
+    for (int p : pages) {
+        ++decades[p < 10 ? 0 : p < 100 ? 1 : p < 1000 ? 2 : 3];
+        sum += p;
+    }
+    char text[200];
+    std::snprintf(text, sizeof text, "1-9: %zu, 10-99: %zu, 100-999: %zu, 1000+: %zu; median %d, mean %.0f, largest %d",
+                  decades[0], decades[1], decades[2], decades[3], pages[pages.size() / 2], sum / double(pages.size()),
+                  pages.back());
+    return text;
+}
+
+const char* verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool help = false;
+    if (!parseOptions(argc, argv, options, help)) {
+        printUsage(stderr);
+        return 2;
+    }
+    if (help) {
+        printUsage(stdout);
+        return 0;
+    }
+    silenceLibtiff();
+#ifdef FOLIMETER_HAVE_POPPLER
+    poppler::set_debug_error_function(ignorePopplerMessage, nullptr);
+#endif
+
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/folimeter-compare-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary folder: %s\n", qPrintable(dir.errorString()));
+        return 2;
+    }
+    std::vector<CorpusFile> files;
+    const auto generationStart = std::chrono::steady_clock::now();
+    if (!generateCorpus(dir.path(), options, files))
+        return 2;
+    const double generationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - generationStart).count();
+    const size_t corpusFailures = checkCorpus(files);
+
+    qint64 truePages = 0, bytes = 0;
+    size_t pdfFiles = 0;
+    for (const CorpusFile& file : files) {
+        truePages += file.expected;
+        bytes += file.bytes;
+        pdfFiles += kKinds[file.kind].isPdf() ? 1 : 0;
+    }
+    std::printf("Corpus: %zu files (%zu TIFF, %zu PDF) of %zu kinds, %lld pages to count, %.1f MiB\n", files.size(),
+                files.size() - pdfFiles, pdfFiles, kKindCount, static_cast<long long>(truePages),
+                double(bytes) / (1024.0 * 1024.0));
+    std::printf("        seed %u, generated in %.1f s into %s\n", kSeed, generationSeconds, qPrintable(dir.path()));
+    std::printf("        digest %s\n", bench::corpusDigest(files).constData());
+    std::printf("        pages per file log-uniform (as many files of 1-9 pages as of 10-99, ...), capped at %d per "
+                "PDF and %d per TIFF\n",
+                options.maxPdfPages, options.maxTiffPages);
+    std::printf("        PDF pages:  %s\n", distribution(files, true).c_str());
+    std::printf("        TIFF pages: %s\n", distribution(files, false).c_str());
+    std::printf("        true counts: the leaves written, checked with qpdf's page-tree walk and libtiff: %s\n",
+                corpusFailures ? "FAILED" : "all agree");
+    std::printf("        a locked PDF (password \"%s\") counts its pages where its page tree is readable without "
+                "the password, 0 where it sits in object streams\n",
+                bench::kLockedPassword);
+    if (corpusFailures) {
+        std::fprintf(stderr, "%zu files do not check; no timing\n", corpusFailures);
+        return 2;
+    }
+
+    std::vector<Reader> readers;
+    readers.push_back({"I/O floor (stat+open+8 KiB)", "floor", nullptr, {}});
+    readers.push_back({"program (stat + measurePages)",
+                       "program",
+                       [](const CorpusFile& file, bool) {
+                           static_cast<void>(platform::allocatedSize(file.nativePath));
+                           return measurePages(file.nativePath, QString("")).pages;
+                       },
+                       {}});
+    const size_t programReader = 1;
+    size_t mupdfReader = 0;
+#ifdef FOLIMETER_HAVE_MUPDF
+    mupdfReader = readers.size();
+    readers.push_back({"libtiff + MuPDF",
+                       "libtiff+MuPDF",
+                       [](const CorpusFile& file, bool isPdf) {
+                           return isPdf ? mupdfCount(file.nativePath) : libtiffCount(file.nativePath);
+                       },
+                       {}});
+#endif
+    readers.push_back({"libtiff + qpdf (mmap)",
+                       "libtiff+qpdf mmap",
+                       [](const CorpusFile& file, bool isPdf) {
+                           return isPdf ? qpdfMemoryCount(file.nativePath) : libtiffCount(file.nativePath);
+                       },
+                       {}});
+#ifdef FOLIMETER_HAVE_POPPLER
+    readers.push_back({"libtiff + poppler",
+                       "libtiff+poppler",
+                       [](const CorpusFile& file, bool isPdf) {
+                           return isPdf ? popplerCount(file.nativePath) : libtiffCount(file.nativePath);
+                       },
+                       {}});
+#endif
+    std::string missing;
+#ifndef FOLIMETER_HAVE_MUPDF
+    missing += " MuPDF";
+#endif
+#ifndef FOLIMETER_HAVE_POPPLER
+    missing += " poppler";
+#endif
+
+    const unsigned hardwareThreads = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("Readers: qpdf %s, libtiff %s", QPDF::QPDFVersion().c_str(),
+                std::string(TIFFGetVersion()).substr(0, std::string(TIFFGetVersion()).find('\n')).c_str());
+#ifdef FOLIMETER_HAVE_MUPDF
+    std::printf(", MuPDF %s", FZ_VERSION);
+#endif
+#ifdef FOLIMETER_HAVE_POPPLER
+    std::printf(", poppler %s", poppler::version_string().c_str());
+#endif
+    std::printf("%s%s\n", missing.empty() ? "" : "; not built with:", missing.c_str());
+    std::printf("Timing: median and best of at least %d passes (and %.1f s) after a warm-up pass, warm page cache\n",
+                options.passes, kMinimumSeconds);
+    std::printf("        %u hardware threads, load average %.2f at start\n\n", hardwareThreads, bench::loadAverage());
+    std::fflush(stdout);
+
+    std::vector<size_t> all(files.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    std::vector<qint32> counts(files.size(), -1);
+    size_t unreadable = 0;
+    std::vector<Row> rows;
+    std::vector<unsigned> threadCounts{1};
+    if (options.threads > 1)
+        threadCounts.push_back(options.threads);
+    for (unsigned threads : threadCounts) {
+        for (size_t r = 0; r < readers.size(); ++r) {
+            Reader& reader = readers[r];
+            reader.mismatched.resize(files.size(), 0);
+            bench::Work work;
+            bench::AfterPass after;
+            if (!reader.count) {
+                work = [&](size_t i) { counts[i] = qint32(bench::touchFile(files[i].nativePath) < 0 ? -1 : 0); };
+                after = [&](const std::vector<size_t>& order) {
+                    for (size_t i : order) {
+                        unreadable += counts[i] < 0 ? 1 : 0;
+                        counts[i] = -1;
+                    }
+                };
+            } else {
+                work = [&](size_t i) { counts[i] = reader.count(files[i], kKinds[files[i].kind].isPdf()); };
+                // A file left out of a pass keeps -1 and shows as a mismatch too.
+                after = [&](const std::vector<size_t>& order) {
+                    for (size_t i : order) {
+                        if (counts[i] != files[i].expected && !reader.mismatched[i]) {
+                            reader.mismatched[i] = 1;
+                            if (r == programReader)
+                                std::fprintf(stderr, "program mismatch: %s: expected %d, counted %d\n",
+                                             files[i].nativePath.constData(), files[i].expected, counts[i]);
+                        }
+                        counts[i] = -1;
+                    }
+                };
+            }
+            rows.push_back({r, threads, bench::measure(all, threads, options.passes, kMinimumSeconds, work, after)});
+        }
+    }
+
+    const auto median = [&](size_t reader, unsigned threads) {
+        for (const Row& row : rows) {
+            if (row.reader == reader && row.threads == threads)
+                return row.time.medianSeconds;
+        }
+        return 0.0;
+    };
+    const auto mismatches = [&](const Reader& reader) {
+        return size_t(std::count(reader.mismatched.begin(), reader.mismatched.end(), 1));
+    };
+
+    std::printf("%-30s %7s %6s %10s %10s %10s %11s %8s %8s %10s\n", "Reader", "Threads", "Passes", "Median ms",
+                "Best ms", "Files/s", "Pages/s", "x MuPDF", "CPU/wall", "Wrong");
+    std::printf("%s\n", std::string(119, '-').c_str());
+    for (const Row& row : rows) {
+        const Reader& reader = readers[row.reader];
+        const double s = row.time.medianSeconds;
+        char ratio[32] = "-";
+        if (mupdfReader && row.reader != 0)
+            std::snprintf(ratio, sizeof ratio, "%.2f", median(mupdfReader, row.threads) / s);
+        char wrong[24] = "-";
+        if (reader.count)
+            std::snprintf(wrong, sizeof wrong, "%zu", mismatches(reader));
+        std::printf("%-30s %7u %6d %10.1f %10.1f %10.0f %11.0f %8s %8.2f %10s\n", reader.name.c_str(), row.threads,
+                    row.time.passes, s * 1e3, row.time.minSeconds * 1e3, double(files.size()) / s,
+                    double(truePages) / s, ratio, row.time.cpuPerWall, wrong);
+    }
+
+    // Wrong counts by kind, for the kinds where any reader is wrong.
+    std::printf("\nFiles counted wrong, by kind (over every pass; kinds where every reader is right are left out)\n");
+    std::printf("%-33s %6s", "Kind", "Files");
+    for (size_t r = 1; r < readers.size(); ++r)
+        std::printf(" %18s", readers[r].shortName.c_str());
+    std::printf("\n%s\n", std::string(40 + 19 * (readers.size() - 1), '-').c_str());
+    bool anyWrong = false;
+    for (size_t k = 0; k < kKindCount; ++k) {
+        size_t ofKind = 0;
+        std::vector<size_t> wrong(readers.size(), 0);
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (files[i].kind != k)
+                continue;
+            ++ofKind;
+            for (size_t r = 1; r < readers.size(); ++r)
+                wrong[r] += readers[r].mismatched[i] ? 1 : 0;
+        }
+        if (std::all_of(wrong.begin(), wrong.end(), [](size_t n) { return n == 0; }))
+            continue;
+        anyWrong = true;
+        std::printf("%-33s %6zu", kKinds[k].name, ofKind);
+        for (size_t r = 1; r < readers.size(); ++r)
+            std::printf(" %18zu", wrong[r]);
+        std::printf("\n");
+    }
+    if (!anyWrong)
+        std::printf("(none)\n");
+
+    const size_t programWrong = mismatches(readers[programReader]);
+    const double oneThread = double(files.size()) / median(programReader, 1);
+    const double twoThreads = options.threads > 1 ? double(files.size()) / median(programReader, options.threads) : 0;
+    std::printf("\nTargets for the program's path:\n");
+    std::printf("  >= %.0f files/s on one thread:  %.0f  %s\n", kTargetOneThread, oneThread,
+                verdict(oneThread >= kTargetOneThread));
+    if (options.threads == 2)
+        std::printf("  >= %.0f files/s on two threads: %.0f  %s\n", kTargetTwoThreads, twoThreads,
+                    verdict(twoThreads >= kTargetTwoThreads));
+    else
+        std::printf("  >= %.0f files/s on two threads: not measured (--threads %u)\n", kTargetTwoThreads,
+                    options.threads);
+    if (mupdfReader) {
+        for (unsigned threads : threadCounts) {
+            const double ratio = median(mupdfReader, threads) / median(programReader, threads);
+            std::printf("  >= %.1fx libtiff + MuPDF on %u thread%s: %.2fx  %s\n", kTargetOverMuPdf, threads,
+                        threads == 1 ? " " : "s", ratio, verdict(ratio >= kTargetOverMuPdf));
+        }
+    } else {
+        std::printf("  >= %.1fx libtiff + MuPDF: not measured (built without MuPDF)\n", kTargetOverMuPdf);
+    }
+    std::printf("  every count correct:            %zu of %zu files wrong  %s\n", programWrong, files.size(),
+                verdict(programWrong == 0));
+    if (unreadable)
+        std::printf("Unreadable in the I/O floor: %zu file reads\n", unreadable);
+    return programWrong == 0 ? 0 : 1;
+}
