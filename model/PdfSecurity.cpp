@@ -285,7 +285,8 @@ std::array<unsigned char, 32> revision56Hash(int r, QByteArrayView password, QBy
             const size_t unit = size_t(password.size()) + kLength + size_t(userData.size());
             k1.resize(unit * 64);
             unsigned char* u = k1.data();
-            std::memcpy(u, password.data(), size_t(password.size()));
+            if (!password.isEmpty()) // the empty password's data may be null, which memcpy may not take
+                std::memcpy(u, password.data(), size_t(password.size()));
             std::memcpy(u + password.size(), k, kLength);
             if (!userData.isEmpty())
                 std::memcpy(u + size_t(password.size()) + kLength, userData.data(), size_t(userData.size()));
