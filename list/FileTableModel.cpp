@@ -7,11 +7,13 @@ namespace {
 
 const QString kCheckColumn = QStringLiteral("isselected");
 const QString kSizeColumn = QStringLiteral("sizeInKB");
+const QString kNameColumn = QStringLiteral("name");
 
 } // namespace
 
 FileTableModel::FileTableModel(FileList& files, QObject* parent)
-    : QAbstractTableModel(parent), m_files(files), m_identifiers(columnIdentifiers())
+    : QAbstractTableModel(parent), m_files(files), m_identifiers(columnIdentifiers()),
+      m_lockIcon(QStringLiteral(":/images/lock.png"))
 {
 }
 
@@ -91,6 +93,14 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         // An absent date comes as an invalid value and shows as an empty text.
         return value.isValid() ? value.toString() : QString();
+    case Qt::DecorationRole:
+        if (id == kNameColumn && item.isPasswordProtected())
+            return m_lockIcon;
+        return {};
+    case Qt::ToolTipRole:
+        if (id == kNameColumn && item.isPasswordProtected())
+            return tr("Password protected");
+        return {};
     case Qt::TextAlignmentRole:
         if (id == kSizeColumn)
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));

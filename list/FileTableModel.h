@@ -3,6 +3,7 @@
 #include "list/SortDescriptor.h"
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QStringList>
 
 #include <functional>
@@ -13,7 +14,8 @@ class FileList;
 // list; every reload re-reads it. Each column has an identifier, and a cell shows what
 // FileItem::displayField gives for that identifier (an empty text for one it does not know).
 // Only the column identified exactly as "isselected" is editable: its check box sets the
-// item's check mark.
+// item's check mark. The name cell of a password-protected item carries a lock icon and a
+// tool tip saying so.
 class FileTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -58,4 +60,5 @@ private:
     FileList& m_files;
     QStringList m_identifiers;
     std::function<bool()> m_canEdit;
+    QIcon m_lockIcon; // at 16 px, and 32 px on a doubled scale (lock@2x.png)
 };

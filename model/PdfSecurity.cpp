@@ -186,6 +186,8 @@ Bytes rc4Passes(QByteArrayView key, Bytes data, bool reverse)
 bool aes(bool encrypt, QByteArrayView key, const unsigned char* iv, const unsigned char* in, size_t length,
          unsigned char* out, EVP_CIPHER_CTX* context)
 {
+    if ((key.size() != 16 && key.size() != 24 && key.size() != 32) || length > size_t(std::numeric_limits<int>::max()))
+        return false;
     int written = 0;
     return EVP_CipherInit_ex2(context, aesCipher(size_t(key.size()), iv != nullptr), bytesOf(key), iv, encrypt ? 1 : 0,
                               nullptr) == 1 &&
@@ -283,7 +285,8 @@ std::array<unsigned char, 32> revision56Hash(int r, QByteArrayView password, QBy
             const size_t unit = size_t(password.size()) + kLength + size_t(userData.size());
             k1.resize(unit * 64);
             unsigned char* u = k1.data();
-            std::memcpy(u, password.data(), size_t(password.size()));
+            if (!password.isEmpty()) // the empty password's data may be null, which memcpy may not take
+                std::memcpy(u, password.data(), size_t(password.size()));
             std::memcpy(u + password.size(), k, kLength);
             if (!userData.isEmpty())
                 std::memcpy(u + size_t(password.size()) + kLength, userData.data(), size_t(userData.size()));
@@ -437,7 +440,7 @@ std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByt
         return rc4(objectKey, data);
 
     // AES in CBC mode: the initialisation vector in front, PKCS#5 padding behind.
-    if ((method == Method::AesV3) != (objectKey.size() == 32))
+    if (objectKey.size() != (method == Method::AesV3 ? 32 : 16))
         return std::nullopt;
     if (data.size() < 32 || data.size() % 16 != 0)
         return std::nullopt;
@@ -503,6 +506,8 @@ public:
 
     void rijndael_init(bool encrypt, const unsigned char* key, size_t length, bool cbc, unsigned char* block) override
     {
+        if (length != 16 && length != 24 && length != 32)
+            throw std::runtime_error("AES key of " + std::to_string(length) + " bytes");
         check(EVP_CipherInit_ex2(m_cipher.get(), aesCipher(length, cbc), key, cbc ? block : nullptr, encrypt ? 1 : 0,
                                  nullptr));
         check(EVP_CIPHER_CTX_set_padding(m_cipher.get(), 0));

@@ -183,6 +183,7 @@ TEST(PdfSecurity, RefusesDamagedAesStreams)
         EXPECT_EQ(pdfsecurity::decryptStream(e, key, n, g, badPadding), std::nullopt);
         // A key of the wrong size for the method.
         EXPECT_EQ(pdfsecurity::decryptStream(e, key.left(5), n, g, s.encrypted), std::nullopt);
+        EXPECT_EQ(pdfsecurity::decryptStream(e, key + key, n, g, s.encrypted), std::nullopt);
         // Another object's key decrypts below revision 5 to other bytes, or fails the padding.
         if (e.r < 5) {
             EXPECT_NE(pdfsecurity::decryptStream(e, key, n + 1, g, s.encrypted), s.plain);

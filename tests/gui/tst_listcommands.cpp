@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -48,6 +51,7 @@ private slots:
     void removeAllAsksFirst();
     void selectAllSelectFirstAndRemoveSelected();
     void checkMarkCommands();
+    void passwordProtectedNameCellShowsALock();
     void headerClicksSortByTwoKeysKeepingTheSelection();
     void noListPathChangesTheListDuringAJob();
 };
@@ -262,6 +266,67 @@ void ListCommandsTest::checkMarkCommands()
     QCOMPARE(model->index(0, 1).data().toString(), QString("1 KB"));
     QVERIFY(!model->index(0, 1).data(Qt::TextAlignmentRole).isValid());
     QCOMPARE(model->index(0, 2).data().toString(), QString());
+}
+
+namespace {
+
+// Pixels of the lock's body colour within `rect` of the table's viewport.
+int lockPixels(const QImage& image, const QRect& rect)
+{
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += qAbs(c.red() - 0xd9) < 24 && qAbs(c.green() - 0xa4) < 24 && c.blue() < 0x60;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+void ListCommandsTest::passwordProtectedNameCellShowsALock()
+{
+    auto delegate = makeWindow({});
+    delegate->files().append(FileItem::makeForTesting("/list/open.pdf", 3, 1024));
+    delegate->files().append(FileItem::makeForTesting("/list/locked.pdf", 0, 1024, true));
+    delegate->refreshAfterListChange();
+    FileTableModel* model = delegate->tableModel();
+    const int nameColumn = int(FileTableModel::Column::Name);
+
+    const QModelIndex lockedName = model->index(1, nameColumn);
+    const QIcon lock = lockedName.data(Qt::DecorationRole).value<QIcon>();
+    QVERIFY(!lock.isNull());
+    QCOMPARE(lock.actualSize(QSize(16, 16)), QSize(16, 16));
+    QCOMPARE(lockedName.data(Qt::ToolTipRole).toString(), QString("Password protected"));
+    QCOMPARE(lockedName.data().toString(), QString("locked.pdf"));
+    for (int column = 0; column < model->columnCount(); ++column) {
+        const QModelIndex open = model->index(0, column);
+        QVERIFY2(!open.data(Qt::DecorationRole).isValid() && !open.data(Qt::ToolTipRole).isValid(),
+                 qPrintable(QString::number(column)));
+        if (column != nameColumn) {
+            QVERIFY(!model->index(1, column).data(Qt::DecorationRole).isValid());
+            QVERIFY(!model->index(1, column).data(Qt::ToolTipRole).isValid());
+        }
+    }
+
+    // The table draws it: the lock's colour in the locked row's name cell, none in the other.
+    QTableView* view = delegate->ui()->mainTableView;
+    delegate->window()->resize(900, 400);
+    delegate->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(delegate->window()));
+    const QImage shot = view->viewport()->grab().toImage();
+    QVERIFY(lockPixels(shot, view->visualRect(lockedName)) > 10);
+    QCOMPARE(lockPixels(shot, view->visualRect(model->index(0, nameColumn))), 0);
+
+    // The mark goes with the item when the list is reordered, and with the name column.
+    model->sortFiles({SortDescriptor{QStringLiteral("name"), true}});
+    QCOMPARE(names(*delegate), (QStringList{"locked", "open"}));
+    QVERIFY(model->index(0, nameColumn).data(Qt::DecorationRole).isValid());
+    QVERIFY(!model->index(1, nameColumn).data(Qt::DecorationRole).isValid());
+    model->setColumnIdentifiers({"pages", "name"});
+    QVERIFY(!model->index(0, 0).data(Qt::DecorationRole).isValid());
+    QCOMPARE(model->index(0, 1).data(Qt::ToolTipRole).toString(), QString("Password protected"));
 }
 
 void ListCommandsTest::headerClicksSortByTwoKeysKeepingTheSelection()
