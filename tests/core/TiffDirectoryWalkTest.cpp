@@ -320,6 +320,57 @@ TEST_F(TiffDirectoryWalk, ChainsEndWhereLibtiffEndsThem)
             expectBytesCount(c.build(format), c.expected, formatName(format) + ": " + c.name);
 }
 
+// Directories past the start of the file, which the walk reads its own way: apart or close
+// together, small or large, across the edges of what one read takes in.
+TEST_F(TiffDirectoryWalk, ChainsFarIntoTheFile)
+{
+    const auto spread = [](const Format& f, int count, quint64 entries, quint64 last = 0) {
+        TiffBytes tiff(f, 20000);
+        for (int i = 0; i < count; ++i) {
+            const quint64 offset = 20000 + quint64(i) * 9000;
+            tiff.directory(offset, entries, i + 1 < count ? offset + 9000 : last);
+        }
+        return tiff;
+    };
+    const ByteCase cases[] = {
+        {"apart", [&](const Format& f) { return spread(f, 6, 1); }, 6},
+        {"apart, with links beyond a small read", [&](const Format& f) { return spread(f, 4, 100); }, 4},
+        {"apart, the last cut inside its link",
+         [&](const Format& f) {
+             TiffBytes tiff = spread(f, 4, 100);
+             return tiff.cut(tiff.size() - 2);
+         },
+         3},
+        {"apart, looping back", [&](const Format& f) { return spread(f, 5, 3, 20000 + 9000); }, 5},
+        {"close together, over several reads",
+         [](const Format& f) {
+             TiffBytes tiff(f, 50000);
+             const quint64 step = tiff.directoryBytes(1);
+             for (int i = 0; i < 1000; ++i)
+                 tiff.directory(50000 + quint64(i) * step, 1, i + 1 < 1000 ? 50000 + quint64(i + 1) * step : 0);
+             return tiff;
+         },
+         1000},
+        {"back to front, then a loop",
+         [](const Format& f) {
+             TiffBytes tiff(f, 90000);
+             tiff.directory(90000, 2, 70000).directory(70000, 2, 50000).directory(50000, 2, 30000);
+             return tiff.directory(30000, 2, 70000);
+         },
+         4},
+        {"between the start and far out",
+         [](const Format& f) {
+             TiffBytes tiff(f, 16);
+             tiff.directory(16, 1, 60001).directory(60001, 1, 100).directory(100, 1, 16383);
+             return tiff.directory(16383, 1, 0);
+         },
+         4},
+    };
+    for (const Format& format : kFormats)
+        for (const ByteCase& c : cases)
+            expectBytesCount(c.build(format), c.expected, formatName(format) + ": " + c.name);
+}
+
 TEST_F(TiffDirectoryWalk, HeadersLibtiffRefusesOrAccepts)
 {
     const Format big{true, false};
