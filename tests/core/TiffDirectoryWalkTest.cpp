@@ -87,13 +87,14 @@ public:
         return offset + quint64(count) * step;
     }
 
+    // Writes `value` in `size` bytes; bytes past the eighth are zero.
     TiffBytes& put(quint64 offset, quint64 value, quint64 size)
     {
         if (quint64(m_bytes.size()) < offset + size)
             m_bytes.resize(qsizetype(offset + size), '\0');
         for (quint64 i = 0; i < size; ++i) {
             const quint64 shift = 8 * (m_format.bigEndian ? size - 1 - i : i);
-            m_bytes[qsizetype(offset + i)] = char((value >> shift) & 0xFF);
+            m_bytes[qsizetype(offset + i)] = shift < 64 ? char((value >> shift) & 0xFF) : '\0';
         }
         return *this;
     }
@@ -160,7 +161,7 @@ TEST_F(TiffDirectoryWalk, WrittenFilesOfEveryCompressionOrderAndSize)
     int made = 0;
     for (const Format& format : kFormats) {
         for (const TiffCompression compression : compressions) {
-            for (const int pages : {1, 2, 17}) {
+            for (const int pages : {1, 17}) {
                 const QString file = path(QStringLiteral("written-%1.tif").arg(made++));
                 ASSERT_TRUE(fixtures::writeTiff(file, {.pages = pages,
                                                        .bigEndian = format.bigEndian,
