@@ -74,17 +74,20 @@ struct Options {
     int passes = 5;
     unsigned threads = 0; // 0: every hardware thread
     bool byKind = false;
+    bool tiffOnly = false;
 };
 
 void printUsage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: folimeter_bench_pages [--scale X] [--max-pages N] [--passes N] [--threads N] [--by-kind]\n"
+                 "usage: folimeter_bench_pages [--scale X] [--max-pages N] [--passes N] [--threads N] [--by-kind] "
+                 "[--tiff-only]\n"
                  "  --scale X      corpus size factor, up to 1000 (default 1 = %d files; env FOLIMETER_BENCH_SCALE)\n"
                  "  --max-pages N  largest file in pages (default 400)\n"
                  "  --passes N     least timed passes per row, the median is shown (default 5)\n"
                  "  --threads N    threads of the parallel rows (default: hardware threads)\n"
-                 "  --by-kind      also time each kind of file alone on one thread\n",
+                 "  --by-kind      also time each kind of file alone on one thread\n"
+                 "  --tiff-only    a corpus of the TIFF kinds alone, as many files\n",
                  kDefaultFiles);
 }
 
@@ -104,6 +107,8 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
             return true;
         } else if (arg == "--by-kind") {
             options.byKind = true;
+        } else if (arg == "--tiff-only") {
+            options.tiffOnly = true;
         } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
             ++i;
         } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPages)) {
@@ -141,9 +146,14 @@ bool generateCorpus(const QString& dir, const Options& options, std::vector<benc
     fixtures::SeededRandomData randomData(kSeed);
     QUtil::setRandomDataProvider(&randomData);
     std::vector<int> seenOfKind(kKindCount, 0);
+    std::vector<size_t> kinds;
+    for (size_t k = 0; k < kKindCount; ++k) {
+        if (!options.tiffOnly || !kKinds[k].isPdf)
+            kinds.push_back(k);
+    }
     bool ok = true;
     for (int i = 0; i < count && ok; ++i) {
-        const size_t kindIndex = size_t(i) % kKindCount;
+        const size_t kindIndex = kinds[size_t(i) % kinds.size()];
         const bench::FileKind& kind = kKinds[kindIndex];
         const bool bigEndian = seenOfKind[kindIndex]++ % 2 == 1;
         const int pages = drawPages(rng, options.maxPages);

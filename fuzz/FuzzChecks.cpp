@@ -2,9 +2,12 @@
 
 #include "gather/ImportListParser.h"
 #include "list/Exporter.h"
+#include "model/CountingBudget.h"
 #include "model/FileItem.h"
 #include "model/FileList.h"
+#include "model/FileReader.h"
 #include "model/PageCounter.h"
+#include "model/TiffDirectoryWalk.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -75,6 +78,16 @@ bool startsWithTiffSignature(const std::uint8_t* b, std::size_t size)
     return little || big;
 }
 
+// The directory walk's answer alone, under bounds like the counter's.
+std::optional<quint32> walkedDirectories(const QByteArray& path)
+{
+    pagecount::FileReader reader(path);
+    if (!reader.isOpen())
+        return 0;
+    CountingBudget budget({2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024});
+    return pagecount::walkTiffDirectories(reader, budget);
+}
+
 } // namespace
 
 Failure tiffCount(const std::uint8_t* data, std::size_t size)
@@ -93,6 +106,13 @@ Failure tiffCount(const std::uint8_t* data, std::size_t size)
         if (general != count)
             return "pageCountForPath " + std::to_string(general) + " differs from tiffImageCount " +
                    std::to_string(count);
+        // The directory walk, wherever it answers, and so the count as a whole give libtiff's count.
+        const qint32 reference = pagecount::libtiffImageCount(file.path());
+        if (const std::optional<quint32> walked = walkedDirectories(file.path());
+            walked && qint64(*walked) != qint64(reference))
+            return "directory walk counts " + std::to_string(*walked) + ", libtiff " + std::to_string(reference);
+        if (count != reference)
+            return "tiffImageCount " + std::to_string(count) + " differs from libtiff's " + std::to_string(reference);
     } catch (const std::exception& e) {
         return std::string("exception escaped the TIFF counter: ") + e.what();
     } catch (...) {

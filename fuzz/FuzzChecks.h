@@ -19,8 +19,9 @@ namespace fuzzcheck {
 
 using Failure = std::optional<std::string>;
 
-// TIFF image count of the bytes as a file: never negative, and the same through the
-// name-independent entry point (a name without ".pdf" is only ever read as a TIFF).
+// TIFF image count of the bytes as a file: never negative, the same through the
+// name-independent entry point (a name without ".pdf" is only ever read as a TIFF), and
+// libtiff's count, as is the directory walk's wherever it answers.
 Failure tiffCount(const std::uint8_t* data, std::size_t size);
 
 // PDF page count of the bytes as a file: never negative, never an escaping exception.

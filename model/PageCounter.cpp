@@ -4,6 +4,7 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 #include "model/PdfSecurity.h"
+#include "model/TiffDirectoryWalk.h"
 
 #include <QFile>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -138,19 +140,18 @@ struct Count {
     bool passwordProtected = false;
 };
 
-Count tiffImageCountOf(FileReader& file, const QByteArray& path)
+// The count as libtiff gives it: opened reading the header alone ("h"; the directories
+// themselves are not read, so none is checked), then TIFFNumberOfDirectories, which follows
+// the directory chain. "m": no mapping, reads go through the stream.
+tdir_t libtiffDirectoryCount(FileReader& file, CountingBudget& budget)
 {
-    if (!startsAsTiff(file))
-        return {};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options)
-        return {};
+        return 0;
     TIFFOpenOptionsSetErrorHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, silentHandler, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, 64 * 1024 * 1024);
-    CountingBudget budget(kLimits);
     TiffStream stream{&file, 0, &budget};
-    // "h": read only the header and first directory; "m": no mapping, reads go through the stream.
     TIFF* tiff = TIFFClientOpenExt("", "rhm", &stream, streamRead, streamWrite, streamSeek, streamClose, streamSize,
                                    streamMap, streamUnmap, options);
     TIFFOpenOptionsFree(options);
@@ -159,12 +160,40 @@ Count tiffImageCountOf(FileReader& file, const QByteArray& path)
         count = TIFFNumberOfDirectories(tiff);
         TIFFClose(tiff);
     }
+    return count;
+}
+
+// Reports a count stopped at the budget (logged, 0), or narrows it.
+Count finishedCount(CountingBudget& budget, quint64 count, const QByteArray& path)
+{
     budget.release();
     if (budget.exceeded() != CountingBudget::Bound::None) {
         logStopped(path, budget.reason());
         return {0, true};
     }
     return {narrowedCount(count, path), false};
+}
+
+// The directory walk gives libtiff's answer without libtiff's setting up; libtiff answers
+// what the walk leaves open.
+Count tiffImageCountOf(FileReader& file, const QByteArray& path)
+{
+    if (!startsAsTiff(file))
+        return {};
+    CountingBudget budget(kLimits);
+    std::optional<quint32> count = walkTiffDirectories(file, budget);
+    if (!count && budget.exceeded() == CountingBudget::Bound::None)
+        count = libtiffDirectoryCount(file, budget);
+    return finishedCount(budget, count.value_or(0), path);
+}
+
+Count libtiffImageCountOf(FileReader& file, const QByteArray& path)
+{
+    if (!startsAsTiff(file))
+        return {};
+    CountingBudget budget(kLimits);
+    const tdir_t count = libtiffDirectoryCount(file, budget);
+    return finishedCount(budget, count, path);
 }
 
 // qpdf reads the file through this, out of the reader's window, as it would read a buffer.
@@ -276,6 +305,12 @@ qint32 tiffImageCount(const QByteArray& nativePath)
 {
     FileReader file(nativePath);
     return file.isOpen() ? tiffImageCountOf(file, nativePath).pages : 0;
+}
+
+qint32 libtiffImageCount(const QByteArray& nativePath)
+{
+    FileReader file(nativePath);
+    return file.isOpen() ? libtiffImageCountOf(file, nativePath).pages : 0;
 }
 
 qint32 pdfPageCount(const QByteArray& nativePath, const QString& password)

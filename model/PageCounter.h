@@ -31,6 +31,10 @@ namespace pagecount {
 // Number of images (directories) of the TIFF file; 0 when it is not a readable TIFF.
 qint32 tiffImageCount(const QByteArray& nativePath);
 
+// The same count from libtiff alone, without the directory walk that answers first in
+// tiffImageCount: the reference the walk is held to.
+qint32 libtiffImageCount(const QByteArray& nativePath);
+
 // Page count of the PDF file opened with `password`; 0 when it cannot be read or stays locked.
 qint32 pdfPageCount(const QByteArray& nativePath, const QString& password);
 
