@@ -148,7 +148,7 @@ bool generateCorpus(const QString& dir, const Options& options, std::vector<benc
     std::vector<int> seenOfKind(kKindCount, 0);
     std::vector<size_t> kinds;
     for (size_t k = 0; k < kKindCount; ++k) {
-        if (!options.tiffOnly || !kKinds[k].isPdf)
+        if (!options.tiffOnly || !kKinds[k].isPdf())
             kinds.push_back(k);
     }
     bool ok = true;
