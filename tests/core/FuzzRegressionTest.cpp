@@ -45,6 +45,11 @@ TEST(FuzzRegressions, PdfCounter)
     replay("pdf_count", fuzzcheck::pdfCount);
 }
 
+TEST(FuzzRegressions, PdfTreeReader)
+{
+    replay("pdf_tree", fuzzcheck::pdfTree);
+}
+
 TEST(FuzzRegressions, ImportList)
 {
     EXPECT_GT(replay("import_list", fuzzcheck::importList), 0);
@@ -72,9 +77,8 @@ TEST(FuzzSeeds, EverySeedPassesItsCheckAndCountsWhatItWasMadeWith)
         Check check;
         int atLeast;
     } targets[] = {
-        {"tiff_count", fuzzcheck::tiffCount, 36},
-        {"pdf_count", fuzzcheck::pdfCount, 17},
-        {"import_list", fuzzcheck::importList, 8},
+        {"tiff_count", fuzzcheck::tiffCount, 36}, {"pdf_count", fuzzcheck::pdfCount, 17},
+        {"pdf_tree", fuzzcheck::pdfTree, 22},     {"import_list", fuzzcheck::importList, 8},
         {"export", fuzzcheck::exportText, 5},
     };
     static const QRegularExpression madeWith(QStringLiteral("-(\\d+)p\\.(tif|pdf)$"));
