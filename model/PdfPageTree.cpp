@@ -18,8 +18,8 @@ namespace {
 
 // A file up to this size is read with one pread; a larger one through windows of its bytes.
 constexpr quint64 kWholeFileBytes = 1024 * 1024;
-constexpr size_t kWindowBytes = 64 * 1024;
-constexpr size_t kWindowCount = 4;
+constexpr size_t kWindowBytes = 16 * 1024;
+constexpr size_t kWindowCount = 8;
 // Past these the file is left to qpdf: no real file comes near them.
 constexpr size_t kMaxObjectBytes = 16 * 1024 * 1024;  // one object or stream in the file
 constexpr size_t kMaxDecodedBytes = 64 * 1024 * 1024; // all decoded streams of one file
@@ -1168,9 +1168,12 @@ private:
                 return &m_w.objectStreams[i];
             }
         }
+        // qpdf asks for the stream as generation 0; a stream is never inside another one.
+        Entry own;
+        if (!lookup(number, own) || own.kind != Entry::InFile)
+            return nullptr;
         Parsed d;
         bool isStream = false;
-        // qpdf asks for the stream as generation 0.
         if (resolve(number, 0, d, isStream) != Resolved::Object || !isStream)
             return nullptr;
         const quint64 dataOffset = m_streamData;
@@ -1193,6 +1196,10 @@ private:
             length = d.at(len).value;
         } else if (d.at(len).type == Type::Ref) {
             const quint32 ln = quint32(d.at(len).value), lg = d.at(len).extra;
+            // A length kept in an object stream could lead back here; such files go to qpdf.
+            Entry lengthEntry;
+            if (!lookup(ln, lengthEntry) || lengthEntry.kind != Entry::InFile)
+                return nullptr;
             Parsed l;
             bool lengthIsStream = false;
             if (resolve(ln, lg, l, lengthIsStream) != Resolved::Object || lengthIsStream || l.at(0).type != Type::Int)

@@ -178,6 +178,32 @@ TEST_F(PdfPageTree, LeavesVeryDeepTreesToQpdf)
     EXPECT_EQ(checkAgainstQpdf(fixtures::pdfFromObjects(objects)), std::optional<quint64>(1));
 }
 
+// A file too large to be read at once is read in windows: pages between large streams, an
+// object stream and the cross-reference data far from the objects they list.
+TEST_F(PdfPageTree, ReadsLargeFilesPieceByPiece)
+{
+    QList<QByteArray> objects = {"<< /Type /Catalog /Pages 2 0 R >>", {}};
+    QByteArray kids;
+    quint32 seed = 7;
+    for (int i = 0; i < 12; ++i) {
+        // Bytes that do not compress, so that the file stays large whoever writes it.
+        QByteArray content(150 * 1024 + i * 977, Qt::Uninitialized);
+        for (char& c : content)
+            c = char((seed = seed * 1103515245 + 12345) >> 16);
+        const int page = int(objects.size()) + 1;
+        objects += "<< /Type /Page /Parent 2 0 R /Contents " + QByteArray::number(page + 1) + " 0 R >>";
+        objects += "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
+        kids += QByteArray::number(page) + " 0 R " + (i % 3 == 0 ? QByteArray::number(page) + " 0 R " : "");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] >>";
+    for (const Layout layout : {Layout::AsWritten, Layout::ObjectStreams, Layout::Linearized}) {
+        SCOPED_TRACE(int(layout));
+        const QByteArray pdf = laidOut(fixtures::pdfFromObjects(objects), layout);
+        ASSERT_GT(pdf.size(), 1024 * 1024);
+        EXPECT_EQ(checkAgainstQpdf(pdf), std::optional<quint64>(16));
+    }
+}
+
 // Updates appended by hand to files with a classic table and with a cross-reference stream: the
 // newest entry of an object wins, a freed object is missing, and the chain is followed to its end.
 TEST_F(PdfPageTree, FollowsIncrementalUpdates)
