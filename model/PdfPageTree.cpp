@@ -30,9 +30,16 @@ constexpr size_t kMaxSections = 256;
 // qpdf looks for "startxref" this far from the end.
 constexpr quint64 kStartxrefWindow = 1054;
 
+// White space between tokens, as qpdf's tokenizer has it (with vertical tab and NUL).
 bool isSpace(char c)
 {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v' || c == '\0';
+}
+
+// White space where qpdf looks for "xref" (no NUL).
+bool isXrefSpace(char c)
+{
+    return c != '\0' && isSpace(c);
 }
 
 bool isDelimiter(char c)
@@ -71,7 +78,7 @@ bool isHexDigit(char c)
 
 // One parsed value. Arrays and dictionaries are followed by their contents (a dictionary's
 // as key, value, key, value...); `end` is the index past a value and everything inside it.
-enum class Type : quint8 { Null, Bool, Int, Real, Name, String, Array, Dict, Ref };
+enum class Type : quint8 { Null, Bool, Int, Real, Name, String, HexString, Array, Dict, Ref };
 
 struct Node {
     Type type;
@@ -212,7 +219,7 @@ private:
         while (pos < m_size) {
             const char c = m_data[pos++];
             if (c == '>') {
-                push(Type::String, qint64(start), quint32(pos - 1 - start));
+                push(Type::HexString, qint64(start), quint32(pos - 1 - start));
                 return Parse::Ok;
             }
             if (!isHexDigit(c) && !isSpace(c))
@@ -317,25 +324,33 @@ private:
         return signedNumber(w) ? Parse::Ok : Parse::Bad;
     }
 
-    // Integers with a sign and reals: kept, never looked into.
+    // Integers with a sign, and reals (whose value is never looked into).
     bool signedNumber(std::string_view w)
     {
         size_t i = 0;
+        const bool negative = !w.empty() && w[0] == '-';
         if (i < w.size() && (w[i] == '+' || w[i] == '-'))
             ++i;
         bool dot = false;
         bool digits = false;
-        for (; i < w.size(); ++i) {
-            if (w[i] == '.' && !dot)
+        for (size_t j = i; j < w.size(); ++j) {
+            if (w[j] == '.' && !dot)
                 dot = true;
-            else if (isDigit(w[i]))
+            else if (isDigit(w[j]))
                 digits = true;
             else
                 return false;
         }
         if (!digits)
             return false;
-        push(dot ? Type::Real : Type::Int, dot ? 0 : -1);
+        if (dot) {
+            push(Type::Real);
+            return true;
+        }
+        quint64 magnitude = 0;
+        if (!digitsValue(w.substr(i), magnitude))
+            return false;
+        push(Type::Int, negative ? -qint64(magnitude) : qint64(magnitude));
         return true;
     }
 
@@ -428,6 +443,7 @@ struct Workspace {
     std::vector<quint64> visited;
     std::vector<quint64> xrefOffsets;
     std::vector<std::pair<quint64, quint64>> ranges;
+    std::vector<std::pair<quint32, quint64>> xrefStreams; // object number, offset
 
     // Gives back memory that one unusual file made large.
     void trim()
@@ -605,12 +621,25 @@ bool readStreamFormat(const Parsed& p, quint32 dict, StreamFormat& format)
     return ok;
 }
 
+// "oooooooooo ggggg n" and an end of line of two bytes: one entry of a classic table.
+bool isTableEntry(const char* x)
+{
+    unsigned bad = 0;
+    for (int i = 0; i < 10; ++i)
+        bad |= unsigned(quint8(x[i] - '0')) > 9 ? 1u : 0u;
+    for (int i = 11; i < 16; ++i)
+        bad |= unsigned(quint8(x[i] - '0')) > 9 ? 1u : 0u;
+    const bool eol = (x[18] == ' ' && (x[19] == '\n' || x[19] == '\r')) || (x[18] == '\r' && x[19] == '\n');
+    return !bad && x[10] == ' ' && x[16] == ' ' && (x[17] == 'n' || x[17] == 'f') && eol;
+}
+
 class Reader {
 public:
     Reader(pagecount::FileReader& file, CountingBudget& budget, Workspace& w) : m_file(file), m_budget(budget), m_w(w)
     {
         m_w.subsections.clear();
         m_w.sections.clear();
+        m_w.xrefStreams.clear();
         m_decodedUsed = 0;
         m_streamsUsed = 0;
     }
@@ -711,11 +740,20 @@ private:
             p.pos = at + kKeyword.size();
             if (p.pos < s.size && isRegular(s.data[p.pos]))
                 continue;
+            // The first integer after it, with a sign or not; qpdf rebuilds the table from
+            // one that is not a positive offset.
+            std::string_view w;
+            if (p.word(w) != Parse::Ok || w.empty())
+                continue;
+            const bool sign = w[0] == '+' || w[0] == '-';
             quint64 value = 0;
-            if (p.unsignedInt(value) == Parse::Ok) {
-                offset = value;
-                return value != 0;
+            if (!Parser::digitsValue(w.substr(sign ? 1 : 0), value)) {
+                if (w.size() > 1 && std::all_of(w.begin() + 1, w.end(), isDigit))
+                    return false; // an integer too long to be an offset
+                continue;
             }
+            offset = value;
+            return value != 0 && w[0] != '-';
         }
         return false;
     }
@@ -736,11 +774,11 @@ private:
             // White space before the section is skipped, as qpdf does.
             const Span s = span(offset, 64);
             size_t skip = 0;
-            while (skip < s.size && isSpace(s.data[skip]))
+            while (skip < s.size && isXrefSpace(s.data[skip]))
                 ++skip;
             qint64 previous = 0;
             bool ok = false;
-            if (s.size - skip >= 5 && std::memcmp(s.data + skip, "xref", 4) == 0 && isSpace(s.data[skip + 4]))
+            if (s.size - skip >= 5 && std::memcmp(s.data + skip, "xref", 4) == 0 && isXrefSpace(s.data[skip + 4]))
                 ok = readTable(offset + skip + 4, newest, previous);
             else
                 ok = readStreamSection(offset, newest, previous, false);
@@ -796,10 +834,9 @@ private:
                 const Span e = span(entries, size_t(count * 20));
                 if (e.size < count * 20)
                     return false;
+                // qpdf rebuilds the whole table from the objects in the file at one malformed entry.
                 for (quint64 i = 0; i < count; ++i) {
-                    const char* x = e.data + i * 20;
-                    if (x[10] != ' ' || x[16] != ' ' || (x[17] != 'n' && x[17] != 'f') || !isSpace(x[18]) ||
-                        !isSpace(x[19]))
+                    if (!isTableEntry(e.data + i * 20))
                         return false;
                 }
             }
@@ -821,6 +858,9 @@ private:
             if (!readTrailer(d, newest, previous))
                 return Parse::Bad;
             bool ok = true;
+            // qpdf rebuilds the table when a trailer lacks /Size.
+            if (const quint32 size = d.find(0, "Size", ok); !size || d.at(size).type == Type::Null)
+                return Parse::Bad;
             if (const quint32 x = d.find(0, "XRefStm", ok)) {
                 if (d.at(x).type != Type::Int || d.at(x).value <= 0)
                     return Parse::Bad;
@@ -870,6 +910,7 @@ private:
         quint64 dataOffset = 0;
         quint64 widths[3] = {0, 0, 0};
         quint64 size = 0;
+        quint32 streamNumber = 0;
         const size_t subBegin = m_w.subsections.size();
         std::vector<std::pair<quint64, quint64>>& ranges = m_w.ranges;
         ranges.clear();
@@ -882,6 +923,9 @@ private:
                 return r;
             if (const Parse r = p.word(w); r != Parse::Ok || w != "obj")
                 return r == Parse::Short ? r : Parse::Bad;
+            if (number == 0 || number > kMaxObjectNumber)
+                return Parse::Bad;
+            streamNumber = quint32(number);
             if (const Parse r = p.object(0); r != Parse::Ok)
                 return r;
             if (const Parse r = streamKeyword(p, s); r != Parse::Ok)
@@ -928,6 +972,8 @@ private:
         });
         if (!parsed || length > kMaxObjectBytes || dataOffset + length > m_size)
             return false;
+        // qpdf keeps the stream as the object its header names, whatever the entries say.
+        m_w.xrefStreams.push_back({streamNumber, offset});
         std::vector<char>* rows = nullptr;
         if (!readStreamData(dataOffset, length, format, rows))
             return false;
@@ -1083,6 +1129,10 @@ private:
         Entry entry;
         if (!lookup(number, entry))
             return Resolved::NotUnderstood;
+        for (const auto& [n, offset] : m_w.xrefStreams) {
+            if (n == number && (entry.kind != Entry::InFile || entry.field1 != offset))
+                return Resolved::NotUnderstood;
+        }
         if (entry.kind == Entry::Absent || entry.kind == Entry::Free)
             return Resolved::Null;
         if (entry.kind == Entry::Compressed) {
