@@ -4,6 +4,7 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 #include "model/PdfPageTree.h"
+#include "model/PdfSecurity.h"
 
 #include <QFile>
 
@@ -241,6 +242,7 @@ private:
 
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
+    pdfsecurity::useFastCryptoForQpdf();
     const QByteArray pw = password.toUtf8();
     size_t pages = 0;
     bool locked = false;

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libtiff-dev libqpdf-dev
+    libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus fonts-dejavu-core
     clang-14 libclang-rt-14-dev time
