@@ -2,6 +2,7 @@
 
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
+#include "model/PdfSecurity.h"
 
 #include <zlib.h>
 
@@ -621,6 +622,80 @@ bool readStreamFormat(const Parsed& p, quint32 dict, StreamFormat& format)
     return ok;
 }
 
+// The bytes of a string node: hex digits paired (a last lone digit as if followed by 0), or a
+// literal string with its escapes undone and its ends of line read as line feeds.
+QByteArray stringValue(const Parsed& d, quint32 i)
+{
+    const std::string_view raw = d.bytes(i);
+    QByteArray out;
+    out.reserve(qsizetype(raw.size()));
+    if (d.at(i).type == Type::HexString) {
+        int high = -1;
+        for (const char c : raw) {
+            if (!isHexDigit(c))
+                continue;
+            const int v = isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10;
+            if (high < 0) {
+                high = v;
+            } else {
+                out += char(high * 16 + v);
+                high = -1;
+            }
+        }
+        if (high >= 0)
+            out += char(high * 16);
+        return out;
+    }
+    for (size_t k = 0; k < raw.size(); ++k) {
+        char c = raw[k];
+        if (c == '\r') {
+            if (k + 1 < raw.size() && raw[k + 1] == '\n')
+                ++k;
+            out += '\n';
+            continue;
+        }
+        if (c != '\\' || k + 1 >= raw.size()) {
+            out += c;
+            continue;
+        }
+        c = raw[++k];
+        switch (c) {
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case '\r':
+            if (k + 1 < raw.size() && raw[k + 1] == '\n')
+                ++k;
+            break; // a line continued
+        case '\n':
+            break;
+        default:
+            if (c >= '0' && c <= '7') {
+                int v = c - '0';
+                for (int digits = 1; digits < 3 && k + 1 < raw.size() && raw[k + 1] >= '0' && raw[k + 1] <= '7';
+                     ++digits)
+                    v = v * 8 + (raw[++k] - '0');
+                out += char(v & 0xff);
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
 // "oooooooooo ggggg n" and an end of line of two bytes: one entry of a classic table.
 bool isTableEntry(const char* x)
 {
@@ -646,7 +721,6 @@ public:
 
     std::optional<PageTreeCount> run(const QByteArray& password)
     {
-        Q_UNUSED(password);
         m_size = m_file.size();
         if (m_size < 16)
             return {};
@@ -664,12 +738,19 @@ public:
             return {};
         if (!readCrossReference())
             return {};
-        if (m_encrypted)
-            return {}; // qpdf reads encrypted files
+        if (m_encrypted) {
+            // The tree's dictionaries are not encrypted; only object streams need the key.
+            if (!readEncryption() || !pdfsecurity::isSupported(m_encryption))
+                return {};
+            m_password = password;
+            m_locked = !pdfsecurity::passwordOpens(m_encryption, password);
+        }
         const auto pages = walkTree();
+        if (m_keyMissing)
+            return PageTreeCount{0, true}; // the tree lies in object streams the password does not open
         if (!pages)
             return {};
-        return PageTreeCount{*pages, false};
+        return PageTreeCount{*pages, m_locked};
     }
 
 private:
@@ -897,6 +978,93 @@ private:
             m_rootGeneration = d.at(root).extra;
             const quint32 encrypt = d.find(0, "Encrypt", ok);
             m_encrypted = encrypt && d.at(encrypt).type != Type::Null;
+            if (m_encrypted) {
+                if (d.at(encrypt).type != Type::Ref)
+                    return false;
+                m_encryptNumber = quint32(d.at(encrypt).value);
+                m_encryptGeneration = d.at(encrypt).extra;
+                const quint32 id = d.find(0, "ID", ok);
+                if (!id || d.at(id).type != Type::Array || d.at(id).end == id + 1)
+                    return false;
+                const Type first = d.at(id + 1).type;
+                if (first != Type::String && first != Type::HexString)
+                    return false;
+                m_encryption.fileId = stringValue(d, id + 1);
+            }
+        }
+        return ok;
+    }
+
+    // The standard security handler's values from the /Encrypt dictionary.
+    bool readEncryption()
+    {
+        Parsed d;
+        bool isStream = false;
+        if (resolve(m_encryptNumber, m_encryptGeneration, d, isStream) != Resolved::Object || isStream ||
+            d.at(0).type != Type::Dict)
+            return false;
+        bool ok = true;
+        pdfsecurity::Encryption& e = m_encryption;
+        const auto name = [&](quint32 dict, std::string_view key, std::string_view& out) {
+            const quint32 v = d.find(dict, key, ok);
+            if (!v || d.at(v).type != Type::Name)
+                return false;
+            out = d.bytes(v);
+            return true;
+        };
+        const auto integer = [&](std::string_view key, qint64& out, bool required) {
+            const quint32 v = d.find(0, key, ok);
+            if (!v)
+                return !required;
+            if (d.at(v).type != Type::Int)
+                return false;
+            out = d.at(v).value;
+            return true;
+        };
+        const auto string = [&](std::string_view key, QByteArray& out) {
+            const quint32 v = d.find(0, key, ok);
+            if (v && (d.at(v).type == Type::String || d.at(v).type == Type::HexString))
+                out = stringValue(d, v);
+            return !v || d.at(v).type == Type::String || d.at(v).type == Type::HexString;
+        };
+        std::string_view filter;
+        qint64 v = 0, r = 0, length = 40, p = 0;
+        if (!name(0, "Filter", filter) || !integer("V", v, true) || !integer("R", r, true) ||
+            !integer("Length", length, false) || !integer("P", p, true) || !string("O", e.o) || !string("U", e.u) ||
+            !string("OE", e.oe) || !string("UE", e.ue) || !string("Perms", e.perms))
+            return false;
+        if (v < 0 || v > 5 || r < 0 || r > 6 || length < 0 || length > 4096 || p < std::numeric_limits<qint32>::min() ||
+            p > std::numeric_limits<quint32>::max())
+            return false;
+        e.filter = QByteArray(filter.data(), qsizetype(filter.size()));
+        e.v = int(v);
+        e.r = int(r);
+        e.lengthBits = int(length);
+        e.p = qint32(quint32(p)); // written signed or unsigned, the same 32 bits
+        if (const quint32 m = d.find(0, "EncryptMetadata", ok)) {
+            if (d.at(m).type != Type::Bool)
+                return false;
+            e.encryptMetadata = d.at(m).value != 0;
+        }
+        if (e.v >= 4) {
+            std::string_view streamFilter;
+            if (!name(0, "StmF", streamFilter))
+                return false;
+            if (streamFilter == "Identity") {
+                e.streamMethod = pdfsecurity::Method::None;
+            } else {
+                const quint32 cf = d.find(0, "CF", ok);
+                if (!cf || d.at(cf).type != Type::Dict)
+                    return false;
+                const quint32 f = d.find(cf, streamFilter, ok);
+                std::string_view method;
+                if (!f || d.at(f).type != Type::Dict || !name(f, "CFM", method))
+                    return false;
+                e.streamMethod = method == "V2"      ? pdfsecurity::Method::Rc4
+                                 : method == "AESV2" ? pdfsecurity::Method::AesV2
+                                 : method == "AESV3" ? pdfsecurity::Method::AesV3
+                                                     : pdfsecurity::Method::Unknown;
+            }
         }
         return ok;
     }
@@ -1031,7 +1199,9 @@ private:
 
     // The decoded data of a stream whose data starts at `offset`, checked to end in "endstream";
     // kept in the next decoding buffer.
-    bool readStreamData(quint64 offset, quint64 length, const StreamFormat& format, std::vector<char>*& out)
+    // `encryptedNumber`: the number of the stream object when its data is encrypted, else 0.
+    bool readStreamData(quint64 offset, quint64 length, const StreamFormat& format, std::vector<char>*& out,
+                        quint32 encryptedNumber = 0)
     {
         if (length > kMaxObjectBytes || offset + length > m_size)
             return false;
@@ -1049,7 +1219,22 @@ private:
         if (m_decodedUsed == m_w.decoded.size())
             m_w.decoded.emplace_back();
         out = &m_w.decoded[m_decodedUsed++];
-        return decodeStream(s.data, size_t(length), format, *out, m_decodedTotal);
+        if (encryptedNumber == 0)
+            return decodeStream(s.data, size_t(length), format, *out, m_decodedTotal);
+        // The key is derived once, for the first stream that needs it.
+        if (m_locked) {
+            m_keyMissing = true;
+            return false;
+        }
+        if (m_key.isEmpty()) {
+            const std::optional<QByteArray> key = pdfsecurity::fileKey(m_encryption, m_password);
+            if (!key || key->isEmpty())
+                return false;
+            m_key = *key;
+        }
+        const std::optional<QByteArray> plain = pdfsecurity::decryptStream(m_encryption, m_key, int(encryptedNumber), 0,
+                                                                           QByteArrayView(s.data, qsizetype(length)));
+        return plain && decodeStream(plain->constData(), size_t(plain->size()), format, *out, m_decodedTotal);
     }
 
     static quint64 field(const char* p, int width)
@@ -1259,7 +1444,10 @@ private:
         if (length < 0)
             return nullptr;
         std::vector<char>* data = nullptr;
-        if (!readStreamData(dataOffset, quint64(length), format, data))
+        // Object streams are encrypted in an encrypted file (cross-reference streams never are).
+        const bool encrypted =
+            m_encrypted && !(m_encryption.v >= 4 && m_encryption.streamMethod == pdfsecurity::Method::None);
+        if (!readStreamData(dataOffset, quint64(length), format, data, encrypted ? number : 0))
             return nullptr;
         if (m_streamsUsed == m_w.objectStreams.size())
             m_w.objectStreams.emplace_back();
@@ -1436,6 +1624,13 @@ private:
     quint32 m_rootNumber = 0;
     quint32 m_rootGeneration = 0;
     bool m_encrypted = false;
+    quint32 m_encryptNumber = 0;
+    quint32 m_encryptGeneration = 0;
+    pdfsecurity::Encryption m_encryption;
+    QByteArray m_password;
+    QByteArray m_key;
+    bool m_locked = false;
+    bool m_keyMissing = false;
 };
 
 } // namespace

@@ -23,13 +23,18 @@ namespace {
 
 constexpr CountingBudget::Limits kLimits{2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024};
 
-std::optional<quint64> readerCount(const QString& path, const QByteArray& password = {})
+std::optional<pdftree::PageTreeCount> readerResult(const QString& path, const QByteArray& password = {})
 {
     pagecount::FileReader file(QFile::encodeName(path));
     if (!file.isOpen())
         return std::nullopt;
     CountingBudget budget(kLimits);
-    const auto count = pdftree::countPages(file, password, budget);
+    return pdftree::countPages(file, password, budget);
+}
+
+std::optional<quint64> readerCount(const QString& path)
+{
+    const auto count = readerResult(path);
     return count ? std::optional<quint64>(count->pages) : std::nullopt;
 }
 
@@ -107,6 +112,42 @@ TEST_F(PdfPageTree, CountsEveryLayoutQpdfWrites)
                     fixtures::writePdf(path, {.pages = pages, .objectStreams = objectStreams, .linearize = linearize}));
                 EXPECT_EQ(readerCount(path), std::optional<quint64>(pages));
                 EXPECT_EQ(qpdfCount(fixtures::readBytes(path)), pages);
+            }
+        }
+    }
+}
+
+// An encrypted file's page tree is read without the key where it lies outside object streams;
+// in them it needs the key, and without one it counts 0. Locked: the password tried opens
+// nothing.
+TEST_F(PdfPageTree, CountsEncryptedFilesAndTellsTheirLock)
+{
+    using fixtures::PdfEncryption;
+    for (const PdfEncryption encryption : {PdfEncryption::Rc4_128, PdfEncryption::Aes128, PdfEncryption::Aes256}) {
+        for (const bool objectStreams : {false, true}) {
+            for (const QString& user : {QString(), QStringLiteral("user")}) {
+                const QString path = m_dir.filePath(QStringLiteral("e%1.pdf").arg(++m_files));
+                ASSERT_TRUE(fixtures::writePdf(
+                    path,
+                    {.pages = 4, .objectStreams = objectStreams, .encryption = encryption, .userPassword = user}));
+                for (const QByteArray& tried :
+                     {QByteArray(), QByteArray("user"), QByteArray("owner"), QByteArray("x")}) {
+                    SCOPED_TRACE(testing::Message() << "encryption " << int(encryption) << ", object streams "
+                                                    << objectStreams << ", user password '" << user.toStdString()
+                                                    << "', tried '" << tried.toStdString() << "'");
+                    const bool locked = tried != user.toUtf8() && tried != "owner";
+                    const qint32 pages = locked && objectStreams ? 0 : 4;
+                    const auto answer = readerResult(path, tried);
+                    ASSERT_TRUE(answer.has_value());
+                    EXPECT_EQ(answer->pages, quint64(pages));
+                    EXPECT_EQ(answer->passwordProtected, locked);
+                    const PageCount measured = measurePages(QFile::encodeName(path), QString::fromUtf8(tried));
+                    EXPECT_EQ(measured.pages, pages);
+                    EXPECT_EQ(measured.passwordProtected, locked);
+                    if (!locked) {
+                        EXPECT_EQ(qpdfCount(fixtures::readBytes(path), tried.constData()), 4);
+                    }
+                }
             }
         }
     }
