@@ -852,15 +852,13 @@ private:
             if (std::find(m_w.xrefOffsets.begin(), m_w.xrefOffsets.end(), offset) != m_w.xrefOffsets.end())
                 return false; // qpdf stops at a loop and rebuilds the table
             m_w.xrefOffsets.push_back(offset);
-            // White space before the section is skipped, as qpdf does.
+            // "xref" right at the offset starts a table (qpdf skips nothing before it); anything
+            // else must be a cross-reference stream.
             const Span s = span(offset, 64);
-            size_t skip = 0;
-            while (skip < s.size && isXrefSpace(s.data[skip]))
-                ++skip;
             qint64 previous = 0;
             bool ok = false;
-            if (s.size - skip >= 5 && std::memcmp(s.data + skip, "xref", 4) == 0 && isXrefSpace(s.data[skip + 4]))
-                ok = readTable(offset + skip + 4, newest, previous);
+            if (s.size >= 5 && std::memcmp(s.data, "xref", 4) == 0 && isXrefSpace(s.data[4]))
+                ok = readTable(offset + 4, newest, previous);
             else
                 ok = readStreamSection(offset, newest, previous, false);
             if (!ok || previous < 0)
@@ -1035,6 +1033,9 @@ private:
             return false;
         if (v < 0 || v > 5 || r < 0 || r > 6 || length < 0 || length > 4096 || p < std::numeric_limits<qint32>::min() ||
             p > std::numeric_limits<quint32>::max())
+            return false;
+        // qpdf takes a missing key length of V 2 and 3 as 128 bits, the handler as 40; left to qpdf.
+        if ((v == 2 || v == 3) && !d.find(0, "Length", ok))
             return false;
         e.filter = QByteArray(filter.data(), qsizetype(filter.size()));
         e.v = int(v);
@@ -1641,7 +1642,8 @@ std::optional<PageTreeCount> countPages(pagecount::FileReader& file, const QByte
     std::optional<PageTreeCount> result;
     {
         Reader reader(file, budget, workspace);
-        result = reader.run(password);
+        // The security handler takes an empty password as bytes, never as a null pointer.
+        result = reader.run(password.isNull() ? QByteArray("") : password);
     }
     workspace.trim();
     return result;
