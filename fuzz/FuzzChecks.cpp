@@ -7,6 +7,7 @@
 #include "model/FileList.h"
 #include "model/FileReader.h"
 #include "model/PageCounter.h"
+#include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
 
 #include <QDir>
@@ -15,12 +16,15 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <qpdf/QPDF.hh>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 namespace fuzzcheck {
 
@@ -135,6 +139,45 @@ Failure pdfCount(const std::uint8_t* data, std::size_t size)
     } catch (...) {
         return "unknown exception escaped the PDF counter";
     }
+    return std::nullopt;
+}
+
+Failure pdfTree(const std::uint8_t* data, std::size_t size)
+{
+    // The counter's own bounds, so that both readers stop where the counter would.
+    constexpr CountingBudget::Limits kLimits{2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024};
+    ScratchFile file(data, size);
+    if (!file.ok())
+        return std::nullopt;
+    std::optional<pdftree::PageTreeCount> quick;
+    try {
+        pagecount::FileReader reader(file.path());
+        if (!reader.isOpen())
+            return std::nullopt;
+        CountingBudget budget(kLimits);
+        quick = pdftree::countPages(reader, QByteArray(), budget);
+    } catch (const CountingBudget::Exceeded&) {
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        return std::string("exception escaped the page-tree reader: ") + e.what();
+    } catch (...) {
+        return "unknown exception escaped the page-tree reader";
+    }
+    if (!quick)
+        return std::nullopt;
+    // Where qpdf cannot open the file or walk its tree (a loop, a locked file), any answer goes.
+    auto pdf = std::make_unique<QPDF>();
+    size_t pages = 0;
+    try {
+        CountingBudget budget(kLimits);
+        pdf->setSuppressWarnings(true);
+        pdf->processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
+        pages = pdf->getAllPages().size();
+    } catch (...) {
+        return std::nullopt;
+    }
+    if (pages != quick->pages)
+        return "page-tree reader counts " + std::to_string(quick->pages) + " pages, qpdf " + std::to_string(pages);
     return std::nullopt;
 }
 

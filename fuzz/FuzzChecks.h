@@ -27,6 +27,10 @@ Failure tiffCount(const std::uint8_t* data, std::size_t size);
 // PDF page count of the bytes as a file: never negative, never an escaping exception.
 Failure pdfCount(const std::uint8_t* data, std::size_t size);
 
+// The PDF page-tree reader on the bytes as a file: never an escaping exception, and whenever it
+// answers and qpdf can walk the page tree of the same bytes, the two counts agree.
+Failure pdfTree(const std::uint8_t* data, std::size_t size);
+
 // Import list: the bytes as UTF-8 text, parsed directly and through a file. Every URL is
 // an absolute local file with an accepted extension, found among the lines, listed once.
 Failure importList(const std::uint8_t* data, std::size_t size);

@@ -114,6 +114,32 @@ void writePdfSeeds(const QString& dir)
           dir + "/same-kid.pdf");
 }
 
+// The PDF seeds, and page trees of every shape with valid cross-reference tables, so that the
+// mutations start where the page-tree reader answers.
+void writePdfTreeSeeds(const QString& dir)
+{
+    writePdfSeeds(dir);
+    const QByteArray catalog = "<< /Type /Catalog /Pages 2 0 R >>";
+    const QByteArray page = "<< /Type /Page /Parent 2 0 R >>";
+    const struct {
+        const char* name;
+        QList<QByteArray> objects;
+    } trees[] = {
+        {"flat", {catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", page, page}},
+        {"nested",
+         {catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 3 >>", page,
+          "<< /Type /Pages /Parent 2 0 R /Kids [5 0 R 3 0 R] /Count 2 >>", page}},
+        {"odd-kids",
+         {catalog, "<< /Type /Pages /Kids [3 0 R 9 0 R 4 0 R 7 (x) << /Type /Page >>] >>", page, "<< /Kids null >>"}},
+        {"kids-by-reference", {catalog, "<< /Type /Pages /Kids 4 0 R >>", page, "[3 0 R 3 0 R]"}},
+        {"loop", {catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] >>", page, "<< /Type /Pages /Kids [2 0 R] >>"}},
+    };
+    for (const auto& t : trees) {
+        const QString path = QStringLiteral("%1/tree-%2.pdf").arg(dir, QLatin1String(t.name));
+        check(fixtures::writeBytes(path, fixtures::pdfFromObjects(t.objects)), path);
+    }
+}
+
 void writeImportListSeeds(const QString& dir)
 {
     const QByteArray lists[] = {
@@ -171,10 +197,8 @@ int main(int argc, char** argv)
         const char* target;
         void (*write)(const QString&);
     } targets[] = {
-        {"tiff_count", writeTiffSeeds},
-        {"pdf_count", writePdfSeeds},
-        {"import_list", writeImportListSeeds},
-        {"export", writeExportSeeds},
+        {"tiff_count", writeTiffSeeds},        {"pdf_count", writePdfSeeds}, {"pdf_tree", writePdfTreeSeeds},
+        {"import_list", writeImportListSeeds}, {"export", writeExportSeeds},
     };
     for (const auto& t : targets) {
         const QString dir = root + QLatin1Char('/') + QLatin1String(t.target);

@@ -3,6 +3,7 @@
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
+#include "model/PdfPageTree.h"
 #include "model/PdfSecurity.h"
 #include "model/TiffDirectoryWalk.h"
 
@@ -271,25 +272,37 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
 {
     pdfsecurity::useFastCryptoForQpdf();
     const QByteArray pw = password.toUtf8();
-    const std::string name = path.toStdString();
     size_t pages = 0;
     bool locked = false;
     // The document outlives the budget: its destructor allocates, and must not meet a budget
-    // that throws.
-    QPDF pdf;
+    // that throws. It is made only for the files the page-tree reader leaves to qpdf.
+    std::unique_ptr<QPDF> pdf;
     CountingBudget budget(kLimits);
+    std::optional<pdftree::PageTreeCount> quick;
     try {
-        pdf.setSuppressWarnings(true);
-        pdf.processInputSource(std::make_shared<ReaderInputSource>(file, name, budget),
-                               pw.isNull() ? "" : pw.constData());
-        pages = pdf.getAllPages().size();
-    } catch (const QPDFExc& e) {
-        // Damaged beyond repair, or locked with another password.
-        pages = 0;
-        locked = e.getErrorCode() == qpdf_e_password;
+        quick = pdftree::countPages(file, pw, budget);
     } catch (...) {
-        // Unreadable or over the budget.
-        pages = 0;
+        // Over the budget; qpdf below meets the same bound.
+        quick.reset();
+    }
+    if (quick) {
+        pages = size_t(quick->pages);
+        locked = quick->passwordProtected;
+    } else {
+        try {
+            pdf = std::make_unique<QPDF>();
+            pdf->setSuppressWarnings(true);
+            pdf->processInputSource(std::make_shared<ReaderInputSource>(file, path.toStdString(), budget),
+                                    pw.isNull() ? "" : pw.constData());
+            pages = pdf->getAllPages().size();
+        } catch (const QPDFExc& e) {
+            // Damaged beyond repair, or locked with another password.
+            pages = 0;
+            locked = e.getErrorCode() == qpdf_e_password;
+        } catch (...) {
+            // Unreadable or over the budget.
+            pages = 0;
+        }
     }
     budget.release();
     if (budget.exceeded() != CountingBudget::Bound::None) {

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 shift || true
-all_targets=(tiff_count pdf_count import_list export)
+all_targets=(tiff_count pdf_count pdf_tree import_list export)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 jobs="${FUZZ_JOBS:-2}"
@@ -34,7 +34,7 @@ run_target() {
     mkdir -p "$corpus" "$crashes"
     local extra=()
     case "$target" in
-    pdf_count) extra+=(-dict=fuzz/pdf.dict) ;;
+    pdf_count | pdf_tree) extra+=(-dict=fuzz/pdf.dict) ;;
     tiff_count) extra+=(-dict=fuzz/tiff.dict) ;;
     esac
     # Every input that is kept (crash, timeout, leak or out of memory) means a finding.

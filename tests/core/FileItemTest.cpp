@@ -80,17 +80,24 @@ TEST_F(PageCount, CountsFilesThatSpanManyReads)
     EXPECT_EQ(count("linear.pdf"), 702);
 }
 
-TEST_F(PageCount, EncryptedPdfOpensWithEmptyPasswordOtherwiseZero)
+// A locked PDF counts the pages of a tree it keeps outside object streams (its dictionaries are
+// not encrypted), and 0 when the tree is inside them.
+TEST_F(PageCount, EncryptedPdfCountsWhatItsPasswordDoesNotHide)
 {
     using fixtures::PdfEncryption;
     ASSERT_TRUE(fixtures::writePdf(path("rc4.pdf"), {.pages = 3, .encryption = PdfEncryption::Rc4_128}));
     ASSERT_TRUE(fixtures::writePdf(path("aes.pdf"), {.pages = 4, .encryption = PdfEncryption::Aes256}));
     ASSERT_TRUE(fixtures::writePdf(path("locked.pdf"),
                                    {.pages = 5, .encryption = PdfEncryption::Aes256, .userPassword = "secret"}));
+    ASSERT_TRUE(fixtures::writePdf(
+        path("hidden.pdf"),
+        {.pages = 6, .objectStreams = true, .encryption = PdfEncryption::Aes256, .userPassword = "secret"}));
     EXPECT_EQ(count("rc4.pdf"), 3);
     EXPECT_EQ(count("aes.pdf"), 4);
-    EXPECT_EQ(count("locked.pdf"), 0);
+    EXPECT_EQ(count("locked.pdf"), 5);
     EXPECT_EQ(count("locked.pdf", "secret"), 5);
+    EXPECT_EQ(count("hidden.pdf"), 0);
+    EXPECT_EQ(count("hidden.pdf", "secret"), 6);
 
     const auto locked = [&](const QString& name) {
         return FileItem::initWithURL(QUrl::fromLocalFile(path(name)))->isPasswordProtected();
@@ -98,6 +105,7 @@ TEST_F(PageCount, EncryptedPdfOpensWithEmptyPasswordOtherwiseZero)
     EXPECT_FALSE(locked("rc4.pdf"));
     EXPECT_FALSE(locked("aes.pdf"));
     EXPECT_TRUE(locked("locked.pdf"));
+    EXPECT_TRUE(locked("hidden.pdf"));
     EXPECT_FALSE(measurePages(QFile::encodeName(path("locked.pdf")), "secret").passwordProtected);
 }
 

@@ -45,6 +45,11 @@ TEST(FuzzRegressions, PdfCounter)
     replay("pdf_count", fuzzcheck::pdfCount);
 }
 
+TEST(FuzzRegressions, PdfTreeReader)
+{
+    replay("pdf_tree", fuzzcheck::pdfTree);
+}
+
 TEST(FuzzRegressions, ImportList)
 {
     EXPECT_GT(replay("import_list", fuzzcheck::importList), 0);
@@ -72,9 +77,8 @@ TEST(FuzzSeeds, EverySeedPassesItsCheckAndCountsWhatItWasMadeWith)
         Check check;
         int atLeast;
     } targets[] = {
-        {"tiff_count", fuzzcheck::tiffCount, 36},
-        {"pdf_count", fuzzcheck::pdfCount, 17},
-        {"import_list", fuzzcheck::importList, 8},
+        {"tiff_count", fuzzcheck::tiffCount, 36}, {"pdf_count", fuzzcheck::pdfCount, 17},
+        {"pdf_tree", fuzzcheck::pdfTree, 22},     {"import_list", fuzzcheck::importList, 8},
         {"export", fuzzcheck::exportText, 5},
     };
     static const QRegularExpression madeWith(QStringLiteral("-(\\d+)p\\.(tif|pdf)$"));
@@ -98,12 +102,13 @@ TEST(FuzzSeeds, EverySeedPassesItsCheckAndCountsWhatItWasMadeWith)
     }
 
     // The damaged ones: a directory pointing back at itself counts once, a header pointing past
-    // the end counts nothing, a locked PDF nothing, a page tree without a cross-reference table
-    // what it holds, and a /Count past 32 bits the pages that are there.
+    // the end counts nothing, a locked PDF its page (its tree is not encrypted), a page tree
+    // without a cross-reference table what it holds, and a /Count past 32 bits the pages that
+    // are there.
     const auto count = [&](const char* name) { return pageCountForPath(QFile::encodeName(dir.filePath(name))); };
     EXPECT_EQ(count("tiff_count/loop.tif"), 1);
     EXPECT_EQ(count("tiff_count/past-end.tif"), 0);
-    EXPECT_EQ(count("pdf_count/aes256-locked.pdf"), 0);
+    EXPECT_EQ(count("pdf_count/aes256-locked.pdf"), 1);
     EXPECT_EQ(count("pdf_count/no-xref.pdf"), 2);
     EXPECT_EQ(count("pdf_count/huge-count.pdf"), 1);
 }

@@ -146,6 +146,20 @@ bool rewritePdf(const QString& path, const PdfOptions& options)
     }
 }
 
+QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer)
+{
+    QByteArray pdf = "%PDF-1.7\n";
+    QByteArray table;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        table += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n" + table;
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailer + " >>\n";
+    return pdf + "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+}
+
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);

@@ -45,6 +45,10 @@ bool writePdf(const QString& path, const PdfOptions& options = {});
 // page tree's /Count values among them, stay as they were. Returns false when qpdf fails.
 bool rewritePdf(const QString& path, const PdfOptions& options);
 
+// A PDF of `objects` numbered from 1 (the first is the catalog) with a classic cross-reference
+// table; `trailer` adds to the trailer dictionary.
+QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer = {});
+
 // Writes raw bytes; returns false on failure.
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);

@@ -1,0 +1,3 @@
+#include "fuzz/FuzzMain.h"
+
+FOLIMETER_FUZZ_TARGET(pdfTree)
