@@ -303,7 +303,8 @@ bool makeTemplates(const QString& scratch, std::vector<Template>& templates)
                 pdf.userPassword = QStringLiteral("secret");
             ok = fixtures::writePdf(path, pdf);
             t.kind = kind.name;
-            t.pages = kind.locked ? 0 : pages;
+            // A locked PDF's tree is read without the password unless it is in object streams.
+            t.pages = kind.locked && kind.objectStreams ? 0 : pages;
         }
         t.bytes = fixtures::readBytes(path);
         // A template that does not count what was written would make every result wrong.

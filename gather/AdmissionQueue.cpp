@@ -46,12 +46,17 @@ void AdmissionQueue::workerLoop()
             m_pending.pop_front();
         }
         FileItemPtr item = m_stopMeasuring ? nullptr : FileItem::fromNativePath(slot->path);
+        bool awaited = false;
         {
             std::lock_guard lock(m_mutex);
             slot->item = std::move(item);
             slot->done = true;
+            awaited = slot.get() == m_awaited;
         }
-        m_slotDone.notify_all();
+        // Only the file the job thread waits for wakes it: a wake-up per measured file would
+        // cost a switch between threads per file, taken from the measuring.
+        if (awaited)
+            m_slotDone.notify_all();
     }
 }
 
@@ -124,14 +129,21 @@ void AdmissionQueue::admitReady(size_t minimum)
             // Waits for `minimum` measured files, or only for the head once the job is told to
             // stop: Cancel (or quitting) must not wait for a window of slow files to be measured.
             // The flag has no signal of its own, so it is looked at every few milliseconds.
-            auto ready = [this, minimum] {
+            // It waits for the last file not yet measured among those it needs: the workers take
+            // files in order, so by then the others are measured or nearly so.
+            for (;;) {
                 size_t done = 0;
                 while (done < minimum && m_window[done]->done)
                     ++done;
-                return done == minimum || (done > 0 && !m_host.isProcessing());
-            };
-            while (!ready())
+                if (done == minimum || (done > 0 && !m_host.isProcessing()))
+                    break;
+                size_t last = minimum - 1;
+                while (m_window[last]->done)
+                    --last;
+                m_awaited = m_window[last].get();
                 m_slotDone.wait_for(lock, kStopCheckInterval);
+            }
+            m_awaited = nullptr;
         }
         while (!m_window.empty() && m_window.front()->done && batch.size() < kMaxBatch) {
             batch.push_back(std::move(m_window.front()));

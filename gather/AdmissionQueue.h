@@ -56,6 +56,7 @@ private:
     std::condition_variable m_workAvailable;
     std::condition_variable m_slotDone;
     std::deque<std::shared_ptr<Slot>> m_pending; // waiting for a worker
+    const Slot* m_awaited = nullptr;             // the file the job thread waits for
     bool m_shutdown = false;
     std::atomic_bool m_stopMeasuring{false};
     std::vector<std::thread> m_workers;

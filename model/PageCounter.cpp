@@ -4,7 +4,6 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 #include "model/PdfPageTree.h"
-#include "model/PdfSecurity.h"
 #include "model/TiffDirectoryWalk.h"
 
 #include <QFile>
@@ -270,7 +269,6 @@ private:
 
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
-    pdfsecurity::useFastCryptoForQpdf();
     const QByteArray pw = password.toUtf8();
     size_t pages = 0;
     bool locked = false;

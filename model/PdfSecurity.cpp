@@ -1,11 +1,7 @@
 #include "model/PdfSecurity.h"
 
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <openssl/sha.h>
-
-#include <qpdf/QPDFCryptoImpl.hh>
-#include <qpdf/QPDFCryptoProvider.hh>
 
 #include <algorithm>
 #include <array>
@@ -54,14 +50,6 @@ const EVP_MD* md5Digest()
 {
     static const EVP_MD* md = fetchedDigest("MD5");
     return md;
-}
-
-const EVP_MD* sha2Digest(int bits)
-{
-    static const EVP_MD* sha256 = fetchedDigest("SHA256");
-    static const EVP_MD* sha384 = fetchedDigest("SHA384");
-    static const EVP_MD* sha512 = fetchedDigest("SHA512");
-    return bits == 384 ? sha384 : bits == 512 ? sha512 : sha256;
 }
 
 const EVP_CIPHER* aesCipher(size_t keyLength, bool cbc)
@@ -458,105 +446,6 @@ std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByt
     }
     plain.chop(pad);
     return plain;
-}
-
-namespace {
-
-// qpdf's crypto interface over OpenSSL (and the RC4 above). qpdf creates one per operation.
-class OpenSslQpdfCrypto : public QPDFCryptoImpl {
-public:
-    OpenSslQpdfCrypto() : m_digest(EVP_MD_CTX_new()), m_cipher(newCipherContext())
-    {
-        if (!m_digest)
-            throw std::bad_alloc();
-    }
-
-    void provideRandomData(unsigned char* data, size_t length) override
-    {
-        if (length > size_t(std::numeric_limits<int>::max()) || RAND_bytes(data, int(length)) != 1)
-            throw std::runtime_error("OpenSSL could not provide random data");
-    }
-
-    void MD5_init() override { check(EVP_DigestInit_ex2(m_digest.get(), md5Digest(), nullptr)); }
-    void MD5_update(const unsigned char* data, size_t length) override
-    {
-        check(EVP_DigestUpdate(m_digest.get(), data, length));
-    }
-    void MD5_finalize() override { finalizeDigest(); }
-    void MD5_digest(MD5_Digest digest) override { std::memcpy(digest, m_result, 16); }
-
-    void SHA2_init(int bits) override { check(EVP_DigestInit_ex2(m_digest.get(), sha2Digest(bits), nullptr)); }
-    void SHA2_update(const unsigned char* data, size_t length) override
-    {
-        check(EVP_DigestUpdate(m_digest.get(), data, length));
-    }
-    void SHA2_finalize() override { finalizeDigest(); }
-    std::string SHA2_digest() override { return std::string(reinterpret_cast<const char*>(m_result), m_resultLength); }
-
-    void RC4_init(const unsigned char* key, int length = -1) override
-    {
-        m_rc4.reset(key, length < 0 ? std::strlen(reinterpret_cast<const char*>(key)) : size_t(length));
-    }
-    void RC4_process(const unsigned char* in, size_t length, unsigned char* out = nullptr) override
-    {
-        // qpdf passes no output buffer when it wants the data changed in place.
-        m_rc4.process(in, length, out ? out : const_cast<unsigned char*>(in));
-    }
-    void RC4_finalize() override {}
-
-    void rijndael_init(bool encrypt, const unsigned char* key, size_t length, bool cbc, unsigned char* block) override
-    {
-        if (length != 16 && length != 24 && length != 32)
-            throw std::runtime_error("AES key of " + std::to_string(length) + " bytes");
-        check(EVP_CipherInit_ex2(m_cipher.get(), aesCipher(length, cbc), key, cbc ? block : nullptr, encrypt ? 1 : 0,
-                                 nullptr));
-        check(EVP_CIPHER_CTX_set_padding(m_cipher.get(), 0));
-    }
-    void rijndael_process(unsigned char* in, unsigned char* out) override
-    {
-        int written = 0;
-        check(EVP_CipherUpdate(m_cipher.get(), out, &written, in, int(rijndael_buf_size)));
-    }
-    void rijndael_finalize() override {}
-
-private:
-    void finalizeDigest()
-    {
-        unsigned int length = 0;
-        check(EVP_DigestFinal_ex(m_digest.get(), m_result, &length));
-        m_resultLength = length;
-    }
-
-    DigestContext m_digest;
-    CipherContext m_cipher;
-    unsigned char m_result[EVP_MAX_MD_SIZE] = {};
-    size_t m_resultLength = 0;
-    Rc4 m_rc4;
-};
-
-} // namespace
-} // namespace pdfsecurity
-
-// qpdf declares registerImpl<T> but defines it only for its own providers, inside the library.
-// This specialisation is the definition for ours; it needs the library's private registry
-// (getInstance), which only the static libqpdf exports, hence the static link.
-template <> void QPDFCryptoProvider::registerImpl<pdfsecurity::OpenSslQpdfCrypto>(const std::string& name)
-{
-    getInstance().m->providers[name] = [] { return std::make_shared<pdfsecurity::OpenSslQpdfCrypto>(); };
-}
-
-namespace pdfsecurity {
-
-void useFastCryptoForQpdf()
-{
-    // qpdf's registry is not thread-safe; the static's initialisation runs once, and every
-    // other caller waits for it to finish.
-    static const bool registered = [] {
-        QPDFCryptoProvider::registerImpl<OpenSslQpdfCrypto>("folimeter-openssl");
-        QPDFCryptoProvider::setDefaultProvider("folimeter-openssl");
-        return true;
-    }();
-    (void)registered;
 }
 
 } // namespace pdfsecurity

@@ -46,8 +46,4 @@ std::optional<QByteArray> fileKey(const Encryption& encryption, const QByteArray
 std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByteArray& key, int number, int generation,
                                         QByteArrayView data);
 
-// Makes qpdf's own decryption use the same fast primitives (its default provider otherwise).
-// Safe to call from several threads; only the first call does anything.
-void useFastCryptoForQpdf();
-
 } // namespace pdfsecurity

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFCryptoProvider.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <functional>
@@ -220,105 +219,6 @@ TEST(PdfSecurity, HandlesOnlyWhatItKnows)
         EXPECT_FALSE(pdfsecurity::passwordOpens(e, ""));
         EXPECT_EQ(pdfsecurity::fileKey(e, ""), std::nullopt);
     }
-}
-
-// The provider handed to qpdf computes what qpdf's own does, block after block (the CBC state
-// carries over between calls), and qpdf reads and writes every encryption through it.
-TEST(PdfSecurity, QpdfProviderMatchesQpdfsOwn)
-{
-    pdfsecurity::useFastCryptoForQpdf();
-    pdfsecurity::useFastCryptoForQpdf();
-    const std::string oursName = QPDFCryptoProvider::getDefaultProvider();
-    // qpdf's own: whichever it was built with (gnutls, openssl or native).
-    std::string reference;
-    for (const std::string& name : QPDFCryptoProvider::getRegisteredImpls()) {
-        if (name != oursName)
-            reference = name;
-    }
-    ASSERT_FALSE(reference.empty());
-    const auto ours = QPDFCryptoProvider::getImpl();
-    const auto theirs = QPDFCryptoProvider::getImpl(reference);
-
-    std::string data(1000, '\0');
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = char(i * 7 + i / 13);
-    auto in = reinterpret_cast<const unsigned char*>(data.data());
-
-    auto md5 = [&](QPDFCryptoImpl& impl) {
-        impl.MD5_init();
-        impl.MD5_update(in, 10);
-        impl.MD5_update(in + 10, data.size() - 10);
-        impl.MD5_finalize();
-        QPDFCryptoImpl::MD5_Digest d;
-        impl.MD5_digest(d);
-        return std::string(reinterpret_cast<char*>(d), sizeof(d));
-    };
-    EXPECT_EQ(md5(*ours), md5(*theirs));
-    for (int bits : {256, 384, 512}) {
-        auto sha = [&](QPDFCryptoImpl& impl) {
-            impl.SHA2_init(bits);
-            impl.SHA2_update(in, 3);
-            impl.SHA2_update(in + 3, data.size() - 3);
-            impl.SHA2_finalize();
-            return impl.SHA2_digest();
-        };
-        EXPECT_EQ(sha(*ours), sha(*theirs)) << bits;
-    }
-    auto rc4 = [&](QPDFCryptoImpl& impl, int keyLength) {
-        std::string out(data.size(), '\0');
-        impl.RC4_init(in + 100, keyLength);
-        impl.RC4_process(in, 7, reinterpret_cast<unsigned char*>(out.data()));
-        impl.RC4_process(in + 7, data.size() - 7, reinterpret_cast<unsigned char*>(out.data()) + 7);
-        impl.RC4_finalize();
-        return out;
-    };
-    EXPECT_EQ(rc4(*ours, 5), rc4(*theirs, 5));
-    EXPECT_EQ(rc4(*ours, 16), rc4(*theirs, 16));
-    for (size_t keyLength : {16, 32}) {
-        for (bool cbc : {false, true}) {
-            for (bool encrypt : {true, false}) {
-                auto aes = [&](QPDFCryptoImpl& impl) {
-                    // qpdf's ECB callers pass a zero block, which its default provider needs:
-                    // it runs ECB as CBC from that block.
-                    unsigned char iv[16] = {};
-                    if (cbc)
-                        std::iota(iv, iv + 16, 1);
-                    std::string out(160, '\0');
-                    impl.rijndael_init(encrypt, in + 200, keyLength, cbc, iv);
-                    for (size_t block = 0; block < out.size(); block += 16)
-                        impl.rijndael_process(const_cast<unsigned char*>(in) + block,
-                                              reinterpret_cast<unsigned char*>(out.data()) + block);
-                    impl.rijndael_finalize();
-                    return out;
-                };
-                EXPECT_EQ(aes(*ours), aes(*theirs)) << keyLength << cbc << encrypt;
-            }
-        }
-    }
-
-    // Files written through ours (random data, RC4, AES encryption) read the same through
-    // either provider.
-    auto pagesThrough = [](const std::string& provider, const QString& path) {
-        QPDFCryptoProvider::setDefaultProvider(provider);
-        QPDF pdf;
-        pdf.processFile(QFile::encodeName(path).constData(), "user");
-        QByteArray pages;
-        for (QPDFObjectHandle page : pdf.getAllPages())
-            pages += bytes(page.getKey("/Contents").getStreamData()) + '|';
-        return pages;
-    };
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.name);
-        const QString path = writeEncrypted(dir, c.kind, QStringLiteral("user"), QStringLiteral("owner"));
-        ASSERT_FALSE(path.isEmpty());
-        const QByteArray viaReference = pagesThrough(reference, path);
-        const QByteArray viaOurs = pagesThrough(oursName, path);
-        EXPECT_EQ(viaOurs, viaReference);
-        EXPECT_TRUE(viaOurs.contains("(Page 2)"));
-    }
-    EXPECT_EQ(QPDFCryptoProvider::getDefaultProvider(), oursName);
 }
 
 } // namespace
