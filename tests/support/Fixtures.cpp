@@ -146,7 +146,7 @@ bool rewritePdf(const QString& path, const PdfOptions& options)
     }
 }
 
-QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer)
+QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer, const QByteArray& xrefHeader)
 {
     QByteArray pdf = "%PDF-1.7\n";
     QByteArray table;
@@ -155,7 +155,8 @@ QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& tr
         pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
     const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n" + table;
+    pdf += "xref\n" + (xrefHeader.isEmpty() ? "0 " + QByteArray::number(objects.size() + 1) : xrefHeader) + "\n";
+    pdf += "0000000000 65535 f \n" + table;
     pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailer + " >>\n";
     return pdf + "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
 }

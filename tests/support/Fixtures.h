@@ -46,8 +46,10 @@ bool writePdf(const QString& path, const PdfOptions& options = {});
 bool rewritePdf(const QString& path, const PdfOptions& options);
 
 // A PDF of `objects` numbered from 1 (the first is the catalog) with a classic cross-reference
-// table; `trailer` adds to the trailer dictionary.
-QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer = {});
+// table; `trailer` adds to the trailer dictionary, `xrefHeader` replaces the subsection line
+// "0 <objects + 1>".
+QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer = {},
+                          const QByteArray& xrefHeader = {});
 
 // Writes raw bytes; returns false on failure.
 bool writeBytes(const QString& path, const QByteArray& bytes);
