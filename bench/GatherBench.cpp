@@ -14,6 +14,7 @@
 // Exit status: 0 when all targets are met, 1 when a job's answers are wrong, 3 when a target
 // is missed, 2 on bad usage or a failure to write the tree.
 
+#include "BenchSupport.h"
 #include "app/MainThread.h"
 #include "gather/CollectionJob.h"
 #include "list/Totals.h"
@@ -66,7 +67,6 @@ constexpr int kDefaultFiles = 20000;
 constexpr int kTemplates = 64;
 constexpr int kFilesPerFolder = 100;
 constexpr int kFoldersPerBatch = 20;
-constexpr size_t kEdgeBytes = 4096;
 
 // Targets on a two-core machine.
 constexpr double kMinSpeedUp = 1.7;
@@ -570,26 +570,6 @@ Pass runPass(size_t count, int threads, const std::function<void(size_t)>& work)
     return {secondsSince(start), processCpuSeconds() - cpuStart, processMinorFaults() - faultsStart};
 }
 
-// Stat, open, read the first and last 4 KiB, close: the least any measuring must do.
-void touchFile(const QByteArray& path, std::atomic<qint64>& failures)
-{
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0) {
-        ++failures;
-        return;
-    }
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        ++failures;
-        return;
-    }
-    char buffer[kEdgeBytes];
-    const off_t tail = st.st_size > off_t(kEdgeBytes) ? st.st_size - off_t(kEdgeBytes) : 0;
-    if (::pread(fd, buffer, sizeof buffer, 0) < 0 || ::pread(fd, buffer, sizeof buffer, tail) < 0)
-        ++failures;
-    ::close(fd);
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -636,7 +616,10 @@ void gatheringPhase(const QString& root, const Tree& tree, const Options& option
     std::atomic<qint64> floorFailures{0};
     std::atomic<qint64> countedPages{0};
     const auto countWork = [&](size_t i) { countedPages += pageCountForPath(paths[i], QString("")); };
-    const auto floorWork = [&](size_t i) { touchFile(paths[i], floorFailures); };
+    const auto floorWork = [&](size_t i) {
+        if (bench::touchFile(paths[i]) < 0)
+            ++floorFailures;
+    };
     for (int r = 0; r < options.runs; ++r) {
         one.push_back(runJob(root, 1));
         all.push_back(runJob(root, threads));
