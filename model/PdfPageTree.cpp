@@ -937,8 +937,8 @@ private:
             if (!readTrailer(d, newest, previous))
                 return Parse::Bad;
             bool ok = true;
-            // qpdf rebuilds the table when a trailer lacks /Size.
-            if (const quint32 size = d.find(0, "Size", ok); !size || d.at(size).type == Type::Null)
+            // qpdf rebuilds the table when a trailer lacks /Size or its /Size is not an integer.
+            if (const quint32 size = d.find(0, "Size", ok); !size || d.at(size).type != Type::Int)
                 return Parse::Bad;
             if (const quint32 x = d.find(0, "XRefStm", ok)) {
                 if (d.at(x).type != Type::Int || d.at(x).value <= 0)
