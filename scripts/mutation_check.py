@@ -7,13 +7,15 @@ an integer literal off by one, && and || swapped. For each mutant it rebuilds th
 build/mutation and runs them; a mutant is killed when any test fails or times out. A mutant
 that does not compile is replaced by the next candidate. Prints killed/total and every survivor.
 
-The set depends only on the seed and the product sources: the same sources give the same
-mutants, so two runs over the same product code with different test suites compare directly.
+The set depends only on the seed and the product sources. Each site is ranked by a hash of the
+seed, its file, the text of its line and its place in that line, so an edit elsewhere leaves the
+other sites' ranks alone: two runs over the same product code with different test suites make
+the same mutants, and a small product change replaces only the mutants on the lines it touched.
 """
 
 import argparse
+import hashlib
 import os
-import random
 import re
 import subprocess
 import sys
@@ -72,7 +74,7 @@ def code_mask(text):
 
 
 def candidates():
-    """Every mutation site, in a fixed order: (file, offset, original, replacement, line)."""
+    """Every mutation site: (file, offset, original, replacement, line, rank key)."""
     sites = []
     for folder in PRODUCT_DIRS:
         for dirpath, _, names in sorted(os.walk(os.path.join(ROOT, folder))):
@@ -90,15 +92,17 @@ def candidates():
                 for number, line in enumerate(lines, 1):
                     stripped = line.strip()
                     if stripped and not stripped.startswith("#"):
+                        found = []
                         for m in OPERATOR.finditer(line):
-                            sites.append((rel, offset + m.start(), m.group(1), SWAPS[m.group(1)], number))
+                            found.append((m.start(), m.group(1), SWAPS[m.group(1)]))
                         for m in BOOLEAN.finditer(line):
-                            sites.append((rel, offset + m.start(), m.group(1),
-                                          "false" if m.group(1) == "true" else "true", number))
+                            found.append((m.start(), m.group(1), "false" if m.group(1) == "true" else "true"))
                         for m in INTEGER.finditer(line):
-                            value = int(m.group(1))
-                            if value < 1000:  # sizes and bounds, not magic numbers of formats
-                                sites.append((rel, offset + m.start(), m.group(1), str(value + 1), number))
+                            if int(m.group(1)) < 1000:  # sizes and bounds, not magic numbers of formats
+                                found.append((m.start(), m.group(1), str(int(m.group(1)) + 1)))
+                        for column, original, replacement in found:
+                            sites.append((rel, offset + column, original, replacement, number,
+                                          (rel, stripped, column - (len(line) - len(line.lstrip())))))
                     offset += len(line) + 1
     return sites
 
@@ -134,12 +138,16 @@ def main():
     args = parser.parse_args()
 
     sites = candidates()
-    order = list(range(len(sites)))
-    random.Random(args.seed).shuffle(order)
+
+    def rank(index):
+        rel, stripped, column = sites[index][5]
+        return hashlib.sha256(f"{args.seed}\0{rel}\0{stripped}\0{column}".encode()).hexdigest()
+
+    order = sorted(range(len(sites)), key=rank)
     print(f"mutation-check: {len(sites)} candidate sites, seed {args.seed}, {args.count} mutants", flush=True)
     if args.list:
         for index in order[:args.count]:
-            rel, _, original, replacement, line = sites[index]
+            rel, _, original, replacement, line, _ = sites[index]
             print(f"  {rel}:{line}: {original} -> {replacement}")
         return 0
 
@@ -160,7 +168,7 @@ def main():
     for index in order:
         if done == args.count:
             break
-        rel, offset, original, replacement, line = sites[index]
+        rel, offset, original, replacement, line, _ = sites[index]
         path = os.path.join(ROOT, rel)
         with open(path, encoding="utf-8") as f:
             text = f.read()
