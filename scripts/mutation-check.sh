@@ -4,7 +4,7 @@
 # every test in build/mutation. Prints killed/total and every survivor. Takes about an hour on
 # two cores; CI does not run it.
 #
-#   scripts/mutation-check.sh [--count N] [--seed S] [--list]
+#   scripts/mutation-check.sh [--count N] [--seed S] [--only model/,list/] [--list]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh >/dev/null

@@ -134,10 +134,14 @@ def main():
     parser.add_argument("--count", type=int, default=60, help="mutants that compile (default 60)")
     parser.add_argument("--seed", type=int, default=20261207, help="seed of the selection (default 20261207)")
     parser.add_argument("--list", action="store_true", help="print the first candidates and stop")
+    parser.add_argument("--only", default="", help="comma-separated path prefixes to mutate (default: all product code)")
     parser.add_argument("--test-timeout", type=int, default=60, help="seconds one test may take (default 60)")
     args = parser.parse_args()
 
     sites = candidates()
+    if args.only:
+        prefixes = tuple(p.strip() for p in args.only.split(",") if p.strip())
+        sites = [site for site in sites if site[0].startswith(prefixes)]
 
     def rank(index):
         rel, stripped, column = sites[index][5]
