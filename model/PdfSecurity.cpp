@@ -411,6 +411,9 @@ std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByt
         return QByteArray(data.data(), data.size());
     if (method == Method::Unknown)
         return std::nullopt;
+    // An AES file key has its method's size; the object key of AESV2 would hide a wrong one.
+    if ((method == Method::AesV2 && key.size() != 16) || (method == Method::AesV3 && key.size() != 32))
+        return std::nullopt;
 
     // Algorithm 1: below revision 5 every object has a key of its own.
     Bytes objectKey = key;
@@ -428,8 +431,6 @@ std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByt
         return rc4(objectKey, data);
 
     // AES in CBC mode: the initialisation vector in front, PKCS#5 padding behind.
-    if (objectKey.size() != (method == Method::AesV3 ? 32 : 16))
-        return std::nullopt;
     if (data.size() < 32 || data.size() % 16 != 0)
         return std::nullopt;
     Bytes plain(data.size() - 16, Qt::Uninitialized);

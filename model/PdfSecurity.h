@@ -42,7 +42,8 @@ bool passwordOpens(const Encryption& encryption, const QByteArray& password);
 std::optional<QByteArray> fileKey(const Encryption& encryption, const QByteArray& password);
 
 // The plain data of stream object (number, generation) encrypted with `key`; none when the
-// data cannot be decrypted (an AES stream shorter than its initialisation vector, bad padding).
+// data cannot be decrypted (an AES key not of its method's size, an AES stream shorter than its
+// initialisation vector and one block, bad padding).
 std::optional<QByteArray> decryptStream(const Encryption& encryption, const QByteArray& key, int number, int generation,
                                         QByteArrayView data);
 
