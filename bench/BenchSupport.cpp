@@ -22,7 +22,6 @@ namespace {
 
 constexpr size_t kEdgeBytes = 4096;
 constexpr int kMaximumPasses = 1000;
-const int kFanouts[] = {3, 6, 10, 16, 32};
 
 double processCpuSeconds()
 {
@@ -49,68 +48,28 @@ QString corpusFileName(int index, const FileKind& kind, bool bigEndian)
     return name + (kind.bigTiff ? QLatin1String(".tiff") : QLatin1String(".tif"));
 }
 
+std::vector<WeightedKind> weightedKinds(std::initializer_list<std::pair<const char*, int>> names)
+{
+    std::vector<WeightedKind> kinds;
+    for (const auto& [name, weight] : names) {
+        WeightedKind kind{fixtures::fileKind(name)};
+        kind.weight = weight;
+        kinds.push_back(kind);
+    }
+    return kinds;
+}
+
 bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool bigEndian, std::mt19937& rng,
                      CorpusFile& file)
 {
     file.nativePath = QFile::encodeName(path);
     file.bigEndian = bigEndian && !kind.isPdf();
-    bool ok = false;
-    switch (kind.format) {
-    case Format::Tiff: {
-        fixtures::TiffOptions tiff;
-        tiff.pages = pages;
-        tiff.bigEndian = bigEndian;
-        tiff.bigTiff = kind.bigTiff;
-        tiff.compression = kind.compression;
-        tiff.width = 64 << (rng() % 3); // 64, 128 or 256
-        tiff.height = tiff.width + tiff.width / 2;
-        ok = fixtures::writeTiff(path, tiff);
-        file.leaves = pages;
-        break;
-    }
-    case Format::Pdf: {
-        fixtures::PdfOptions pdf;
-        pdf.pages = pages;
-        pdf.objectStreams = kind.objectStreams;
-        pdf.linearize = kind.linearize;
-        pdf.encryption = kind.encryption;
-        if (kind.locked)
-            pdf.userPassword = QString::fromLatin1(kLockedPassword);
-        ok = fixtures::writePdf(path, pdf);
-        file.leaves = pages;
-        break;
-    }
-    case Format::ShapedPdf: {
-        fixtures::PdfShapeOptions shape;
-        shape.pages = pages;
-        shape.fanout = kFanouts[rng() % std::size(kFanouts)];
-        shape.updates = kind.incremental ? int(1 + rng() % 3) : 0;
-        shape.kidListedTwice = kind.kidListedTwice;
-        shape.count = kind.countDefect;
-        // Too many as often as too few; a count made negative is written as 0.
-        const int error = int(1 + rng() % std::uint32_t(pages));
-        shape.countError = rng() % 2 ? error : -error;
-        shape.xref = kind.xrefDefect;
-        file.leaves = fixtures::writeShapedPdf(path, shape);
-        ok = file.leaves >= 0;
-        // qpdf keeps the tree as it is, defects and all, and moves it into object streams or
-        // encrypts around it.
-        if (ok && (kind.objectStreams || kind.encryption != fixtures::PdfEncryption::None)) {
-            fixtures::PdfOptions pdf;
-            pdf.objectStreams = kind.objectStreams;
-            pdf.encryption = kind.encryption;
-            if (kind.locked)
-                pdf.userPassword = QString::fromLatin1(kLockedPassword);
-            ok = fixtures::rewritePdf(path, pdf);
-        }
-        break;
-    }
-    }
-    // Without its password, a locked PDF's page tree can be read only where it does not sit
-    // in (encrypted) object streams.
-    file.expected = kind.locked && kind.objectStreams ? 0 : file.leaves;
+    const int width = kind.isPdf() ? 64 : 64 << (rng() % 3);
+    const fixtures::WrittenFile written = fixtures::writeFileOfKind(path, kind, pages, rng, bigEndian, width);
+    file.leaves = written.leaves;
+    file.expected = written.expected;
     file.bytes = QFileInfo(path).size();
-    return ok;
+    return written.leaves >= 0;
 }
 
 QByteArray corpusDigest(const std::vector<CorpusFile>& files)

@@ -4,45 +4,30 @@
 // distributions, the writer), its digest, the I/O floor and the timed passes.
 
 #include "support/Fixtures.h"
-#include "support/PdfShapes.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace bench {
 
-enum class Format {
-    Tiff,      // written by libtiff
-    Pdf,       // written by qpdf: plain, object streams, linearized, encrypted
-    ShapedPdf, // written byte by byte: unusual page trees and cross-reference tables; with object
-               // streams or encryption, then rewritten by qpdf (not linearized)
+using fixtures::FileKind;
+using fixtures::Format;
+using fixtures::kLockedPassword;
+
+// A kind of the builder's table with its share of a corpus, relative to the other kinds.
+struct WeightedKind : FileKind {
+    int weight = 1;
 };
 
-// One kind of corpus file. Fields that do not apply to the kind's format are ignored.
-struct FileKind {
-    const char* name = "";
-    Format format = Format::Tiff;
-    int weight = 1; // share of the corpus, relative to the other kinds of the same corpus
-    bool bigTiff = false;
-    fixtures::TiffCompression compression = fixtures::TiffCompression::None;
-    bool objectStreams = false;
-    bool linearize = false;
-    fixtures::PdfEncryption encryption = fixtures::PdfEncryption::None;
-    bool locked = false; // needs kLockedPassword to open
-    fixtures::PdfCountDefect countDefect = fixtures::PdfCountDefect::None;
-    fixtures::PdfXrefDefect xrefDefect = fixtures::PdfXrefDefect::None;
-    bool kidListedTwice = false;
-    bool incremental = false;
-
-    bool isPdf() const { return format != Format::Tiff; }
-};
-
-inline const char* const kLockedPassword = "secret";
+// The builder's kinds of these names, with their weights.
+std::vector<WeightedKind> weightedKinds(std::initializer_list<std::pair<const char*, int>> names);
 
 struct CorpusFile {
     QByteArray nativePath;
@@ -57,9 +42,8 @@ struct CorpusFile {
 // files of 1-9 pages as of 10-99 or of 100-999, so most files are small and a few large.
 int drawLogUniform(std::mt19937& rng, int maxPages);
 
-// Writes one file of `kind` with `pages` pages (or images) as `path`; fills `file`. A locked
-// PDF whose page tree sits in object streams is expected to count 0 without its password,
-// every other file the leaves written. Returns false when writing failed.
+// Writes one file of `kind` with `pages` pages (or images) as `path` with the builder, a TIFF
+// 64, 128 or 256 pixels wide; fills `file`. Returns false when writing failed.
 bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool bigEndian, std::mt19937& rng,
                      CorpusFile& file);
 

@@ -61,107 +61,49 @@ constexpr double kTargetTwoThreads = 9000; // files/s
 constexpr double kTargetOverMuPdf = 2.8;
 
 using bench::CorpusFile;
-using bench::FileKind;
-using bench::Format;
 using bench::Measurement;
-using fixtures::PdfCountDefect;
-using fixtures::PdfEncryption;
-using fixtures::PdfXrefDefect;
-using fixtures::TiffCompression;
 
 // Weights are files at scale 1: 1,500 TIFFs and 1,500 PDFs. Encrypted PDFs are a few, as in
 // the archives the program counts: 130 of the 1,500 (75 of them AES-256), damaged ones 40.
-const FileKind kKinds[] = {
-    {.name = "TIFF none", .weight = 140, .compression = TiffCompression::None},
-    {.name = "TIFF LZW", .weight = 140, .compression = TiffCompression::Lzw},
-    {.name = "TIFF Deflate", .weight = 140, .compression = TiffCompression::Deflate},
-    {.name = "TIFF PackBits", .weight = 140, .compression = TiffCompression::PackBits},
-    {.name = "TIFF CCITT G3", .weight = 140, .compression = TiffCompression::Ccitt3},
-    {.name = "TIFF CCITT G4", .weight = 140, .compression = TiffCompression::Ccitt4},
-    {.name = "TIFF JPEG", .weight = 140, .compression = TiffCompression::Jpeg},
-    {.name = "TIFF ZSTD", .weight = 140, .compression = TiffCompression::Zstd},
-    {.name = "TIFF LZMA", .weight = 140, .compression = TiffCompression::Lzma},
-    {.name = "BigTIFF none", .weight = 60, .bigTiff = true, .compression = TiffCompression::None},
-    {.name = "BigTIFF LZW", .weight = 60, .bigTiff = true, .compression = TiffCompression::Lzw},
-    {.name = "BigTIFF Deflate", .weight = 60, .bigTiff = true, .compression = TiffCompression::Deflate},
-    {.name = "BigTIFF CCITT G4", .weight = 60, .bigTiff = true, .compression = TiffCompression::Ccitt4},
-    {.name = "PDF flat tree (qpdf)", .format = Format::Pdf, .weight = 260},
-    {.name = "PDF balanced tree", .format = Format::ShapedPdf, .weight = 250},
-    {.name = "PDF xref+obj. streams", .format = Format::Pdf, .weight = 300, .objectStreams = true},
-    {.name = "PDF linearized", .format = Format::Pdf, .weight = 140, .linearize = true},
-    {.name = "PDF linearized, obj. str.",
-     .format = Format::Pdf,
-     .weight = 80,
-     .objectStreams = true,
-     .linearize = true},
-    {.name = "PDF incremental updates", .format = Format::ShapedPdf, .weight = 100, .incremental = true},
-    {.name = "PDF RC4-128", .format = Format::Pdf, .weight = 25, .encryption = PdfEncryption::Rc4_128},
-    {.name = "PDF AES-128", .format = Format::Pdf, .weight = 25, .encryption = PdfEncryption::Aes128},
-    {.name = "PDF AES-256", .format = Format::Pdf, .weight = 30, .encryption = PdfEncryption::Aes256},
-    {.name = "PDF AES-256, obj. streams",
-     .format = Format::Pdf,
-     .weight = 20,
-     .objectStreams = true,
-     .encryption = PdfEncryption::Aes256},
-    {.name = "PDF locked RC4-128",
-     .format = Format::Pdf,
-     .weight = 5,
-     .encryption = PdfEncryption::Rc4_128,
-     .locked = true},
-    {.name = "PDF locked AES-256",
-     .format = Format::Pdf,
-     .weight = 10,
-     .encryption = PdfEncryption::Aes256,
-     .locked = true},
-    {.name = "PDF locked AES-256, obj. str.",
-     .format = Format::Pdf,
-     .weight = 5,
-     .objectStreams = true,
-     .encryption = PdfEncryption::Aes256,
-     .locked = true},
-    {.name = "PDF damaged: xref offsets",
-     .format = Format::ShapedPdf,
-     .weight = 20,
-     .xrefDefect = PdfXrefDefect::ShiftedOffsets},
-    {.name = "PDF damaged: startxref",
-     .format = Format::ShapedPdf,
-     .weight = 20,
-     .xrefDefect = PdfXrefDefect::WrongStartxref},
-    {.name = "PDF wrong /Count at root",
-     .format = Format::ShapedPdf,
-     .weight = 50,
-     .countDefect = PdfCountDefect::WrongAtRoot},
-    {.name = "PDF wrong /Count inner",
-     .format = Format::ShapedPdf,
-     .weight = 30,
-     .countDefect = PdfCountDefect::WrongInInnerNode},
-    {.name = "PDF no /Count at root",
-     .format = Format::ShapedPdf,
-     .weight = 30,
-     .countDefect = PdfCountDefect::MissingAtRoot},
-    {.name = "PDF no /Count inner",
-     .format = Format::ShapedPdf,
-     .weight = 30,
-     .countDefect = PdfCountDefect::MissingInInnerNodes},
-    {.name = "PDF wrong /Count, obj. str.",
-     .format = Format::ShapedPdf,
-     .weight = 20,
-     .objectStreams = true,
-     .countDefect = PdfCountDefect::WrongAtRoot},
-    {.name = "PDF wrong /Count, AES-256",
-     .format = Format::ShapedPdf,
-     .weight = 5,
-     .encryption = PdfEncryption::Aes256,
-     .countDefect = PdfCountDefect::WrongAtRoot},
-    {.name = "PDF no /Count, AES-256 obj. str.",
-     .format = Format::ShapedPdf,
-     .weight = 5,
-     .objectStreams = true,
-     .encryption = PdfEncryption::Aes256,
-     .countDefect = PdfCountDefect::MissingAtRoot},
-    {.name = "PDF kid listed twice", .format = Format::ShapedPdf, .weight = 40, .kidListedTwice = true},
-};
-constexpr size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
+const std::vector<bench::WeightedKind> kKinds = bench::weightedKinds({
+    {"TIFF none", 140},
+    {"TIFF LZW", 140},
+    {"TIFF Deflate", 140},
+    {"TIFF PackBits", 140},
+    {"TIFF CCITT G3", 140},
+    {"TIFF CCITT G4", 140},
+    {"TIFF JPEG", 140},
+    {"TIFF ZSTD", 140},
+    {"TIFF LZMA", 140},
+    {"BigTIFF none", 60},
+    {"BigTIFF LZW", 60},
+    {"BigTIFF Deflate", 60},
+    {"BigTIFF CCITT G4", 60},
+    {"PDF flat tree (qpdf)", 260},
+    {"PDF balanced tree", 250},
+    {"PDF xref+obj. streams", 300},
+    {"PDF linearized", 140},
+    {"PDF linearized, obj. str.", 80},
+    {"PDF incremental updates", 100},
+    {"PDF RC4-128", 25},
+    {"PDF AES-128", 25},
+    {"PDF AES-256", 30},
+    {"PDF AES-256, obj. streams", 20},
+    {"PDF locked RC4-128", 5},
+    {"PDF locked AES-256", 10},
+    {"PDF locked AES-256, obj. str.", 5},
+    {"PDF damaged: xref offsets", 20},
+    {"PDF damaged: startxref", 20},
+    {"PDF wrong /Count at root", 50},
+    {"PDF wrong /Count inner", 30},
+    {"PDF no /Count at root", 30},
+    {"PDF no /Count inner", 30},
+    {"PDF wrong /Count, obj. str.", 20},
+    {"PDF wrong /Count, AES-256", 5},
+    {"PDF no /Count, AES-256 obj. str.", 5},
+    {"PDF kid listed twice", 40},
+});
+const size_t kKindCount = kKinds.size();
 
 struct Options {
     double scale = 1.0;
@@ -231,7 +173,7 @@ bool generateCorpus(const QString& dir, const Options& options, std::vector<Corp
     std::vector<int> seenOfKind(kKindCount, 0);
     bool ok = true;
     for (size_t i = 0; i < order.size() && ok; ++i) {
-        const FileKind& kind = kKinds[order[i]];
+        const bench::FileKind& kind = kKinds[order[i]];
         const bool bigEndian = seenOfKind[order[i]]++ % 2 == 1;
         const int pages = bench::drawLogUniform(rng, kind.isPdf() ? options.maxPdfPages : options.maxTiffPages);
         const QString path = QDir(dir).filePath(bench::corpusFileName(int(i), kind, bigEndian));
@@ -384,42 +326,8 @@ size_t checkCorpus(const std::vector<CorpusFile>& files)
 {
     size_t failures = 0;
     for (const CorpusFile& file : files) {
-        const FileKind& kind = kKinds[file.kind];
-        std::string problem;
-        if (!kind.isPdf()) {
-            const qint32 count = libtiffCount(file.nativePath);
-            if (count != file.leaves)
-                problem = "libtiff counts " + std::to_string(count);
-        } else {
-            try {
-                if (kind.locked) {
-                    try {
-                        QPDF open;
-                        open.setSuppressWarnings(true);
-                        open.processFile(file.nativePath.constData(), "");
-                        problem = "opens without its password; ";
-                    } catch (const QPDFExc&) {
-                    }
-                }
-                QPDF pdf;
-                pdf.setSuppressWarnings(true);
-                pdf.processFile(file.nativePath.constData(), kind.locked ? bench::kLockedPassword : "");
-                const auto walked = qint64(pdf.getAllPages().size());
-                if (walked != file.leaves)
-                    problem += "qpdf walks " + std::to_string(walked) + " pages; ";
-                QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
-                const bool hasCount = root.hasKey("/Count") && root.getKey("/Count").isInteger();
-                if (kind.countDefect == PdfCountDefect::MissingAtRoot && hasCount)
-                    problem += "the root has a /Count; ";
-                if (kind.countDefect == PdfCountDefect::WrongAtRoot &&
-                    (!hasCount || root.getKey("/Count").getIntValue() == file.leaves))
-                    problem += "the root's /Count is right; ";
-                if (kind.xrefDefect != PdfXrefDefect::None && !pdf.anyWarnings())
-                    problem += "qpdf read it without a warning; ";
-            } catch (const std::exception& e) {
-                problem += std::string("qpdf: ") + e.what();
-            }
-        }
+        const std::string problem =
+            fixtures::referenceProblem(QFile::decodeName(file.nativePath), kKinds[file.kind], file.leaves);
         if (!problem.empty()) {
             ++failures;
             std::fprintf(stderr, "corpus check: %s (%d written): %s\n", file.nativePath.constData(), file.leaves,

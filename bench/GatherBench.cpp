@@ -239,33 +239,13 @@ int drawPages(std::mt19937& rng)
 // Distinct small files of every kind; the tree is made of copies of them.
 bool makeTemplates(const QString& scratch, std::vector<Template>& templates)
 {
-    using fixtures::PdfEncryption;
-    using fixtures::TiffCompression;
-    struct TiffKind {
-        const char* name;
-        TiffCompression compression;
-        bool bigTiff;
+    static const char* const tiffKinds[] = {
+        "TIFF none",     "TIFF LZW",  "TIFF Deflate", "TIFF PackBits",
+        "TIFF CCITT G4", "TIFF JPEG", "BigTIFF none", "BigTIFF LZW",
     };
-    struct PdfKind {
-        const char* name;
-        bool objectStreams;
-        bool linearize;
-        PdfEncryption encryption;
-        bool locked;
-    };
-    static const TiffKind tiffKinds[] = {
-        {"TIFF none", TiffCompression::None, false},       {"TIFF LZW", TiffCompression::Lzw, false},
-        {"TIFF Deflate", TiffCompression::Deflate, false}, {"TIFF PackBits", TiffCompression::PackBits, false},
-        {"TIFF CCITT G4", TiffCompression::Ccitt4, false}, {"TIFF JPEG", TiffCompression::Jpeg, false},
-        {"BigTIFF none", TiffCompression::None, true},     {"BigTIFF LZW", TiffCompression::Lzw, true},
-    };
-    static const PdfKind pdfKinds[] = {
-        {"PDF plain", false, false, PdfEncryption::None, false},
-        {"PDF object streams", true, false, PdfEncryption::None, false},
-        {"PDF linearized", false, true, PdfEncryption::None, false},
-        {"PDF AES-128", false, false, PdfEncryption::Aes128, false},
-        {"PDF AES-256", true, false, PdfEncryption::Aes256, false},
-        {"PDF AES-256 locked", false, false, PdfEncryption::Aes256, true},
+    static const char* const pdfKinds[] = {
+        "PDF flat tree (qpdf)", "PDF xref+obj. streams",     "PDF linearized",
+        "PDF AES-128",          "PDF AES-256, obj. streams", "PDF locked AES-256",
     };
     std::mt19937 rng(kSeed);
     fixtures::SeededRandomData randomData(kSeed);
@@ -278,34 +258,22 @@ bool makeTemplates(const QString& scratch, std::vector<Template>& templates)
         const QString path =
             QDir(scratch).filePath(QStringLiteral("template-%1.%2").arg(i).arg(t.isPdf ? "pdf" : "tif"));
         const int pages = drawPages(rng);
+        const char* name = nullptr;
+        int width = 64;
         if (!t.isPdf) {
-            const TiffKind& kind = tiffKinds[size_t(i / 8 * 5 + i % 8) % std::size(tiffKinds)];
-            fixtures::TiffOptions tiff;
-            tiff.pages = pages;
-            tiff.bigEndian = (i / 8) % 2 == 1;
-            tiff.bigTiff = kind.bigTiff;
-            tiff.compression = kind.compression;
-            tiff.width = 32 << (rng() % 2);
-            tiff.height = tiff.width + tiff.width / 2;
-            ok = fixtures::writeTiff(path, tiff);
-            t.kind = kind.name;
-            t.pages = pages;
+            name = tiffKinds[size_t(i / 8 * 5 + i % 8) % std::size(tiffKinds)];
+            width = 32 << (rng() % 2);
         } else {
             // Encrypted documents are the exception in a scan archive: one PDF in six here.
             static const size_t pdfCycle[] = {0, 1, 2, 0, 1, 3, 0, 1, 4, 0, 2, 5};
-            const PdfKind& kind = pdfKinds[pdfCycle[size_t(i / 8 * 3 + i % 8 - 5) % std::size(pdfCycle)]];
-            fixtures::PdfOptions pdf;
-            pdf.pages = pages;
-            pdf.objectStreams = kind.objectStreams;
-            pdf.linearize = kind.linearize;
-            pdf.encryption = kind.encryption;
-            if (kind.locked)
-                pdf.userPassword = QStringLiteral("secret");
-            ok = fixtures::writePdf(path, pdf);
-            t.kind = kind.name;
-            // A locked PDF's tree is read without the password unless it is in object streams.
-            t.pages = kind.locked && kind.objectStreams ? 0 : pages;
+            name = pdfKinds[pdfCycle[size_t(i / 8 * 3 + i % 8 - 5) % std::size(pdfCycle)]];
         }
+        const fixtures::FileKind& kind = fixtures::fileKind(name);
+        const fixtures::WrittenFile written =
+            fixtures::writeFileOfKind(path, kind, pages, rng, (i / 8) % 2 == 1 && !t.isPdf, width);
+        ok = written.leaves == pages;
+        t.kind = kind.name;
+        t.pages = written.expected;
         t.bytes = fixtures::readBytes(path);
         // A template that does not count what was written would make every result wrong.
         ok = ok && !t.bytes.isEmpty() && pageCountForPath(QFile::encodeName(path), QString("")) == t.pages;

@@ -35,38 +35,32 @@ constexpr std::uint32_t kSeed = 20261206;
 constexpr int kDefaultFiles = 300;
 constexpr double kMinimumSeconds = 0.5;
 
-using bench::Format;
 using bench::Measurement;
-using fixtures::PdfEncryption;
-using fixtures::TiffCompression;
 
 // Files take these kinds in turn; TIFFs of each kind alternate between the two byte orders.
-const bench::FileKind kKinds[] = {
-    {.name = "TIFF none", .compression = TiffCompression::None},
-    {.name = "TIFF LZW", .compression = TiffCompression::Lzw},
-    {.name = "TIFF Deflate", .compression = TiffCompression::Deflate},
-    {.name = "TIFF PackBits", .compression = TiffCompression::PackBits},
-    {.name = "TIFF CCITT G3", .compression = TiffCompression::Ccitt3},
-    {.name = "TIFF CCITT G4", .compression = TiffCompression::Ccitt4},
-    {.name = "TIFF JPEG", .compression = TiffCompression::Jpeg},
-    {.name = "TIFF ZSTD", .compression = TiffCompression::Zstd},
-    {.name = "TIFF LZMA", .compression = TiffCompression::Lzma},
-    {.name = "BigTIFF none", .bigTiff = true, .compression = TiffCompression::None},
-    {.name = "BigTIFF LZW", .bigTiff = true, .compression = TiffCompression::Lzw},
-    {.name = "PDF plain", .format = Format::Pdf},
-    {.name = "PDF object streams", .format = Format::Pdf, .objectStreams = true},
-    {.name = "PDF linearized", .format = Format::Pdf, .linearize = true},
-    {.name = "PDF linearized, obj. streams", .format = Format::Pdf, .objectStreams = true, .linearize = true},
-    {.name = "PDF RC4-128", .format = Format::Pdf, .encryption = PdfEncryption::Rc4_128},
-    {.name = "PDF AES-128", .format = Format::Pdf, .encryption = PdfEncryption::Aes128},
-    {.name = "PDF AES-256", .format = Format::Pdf, .encryption = PdfEncryption::Aes256},
-    {.name = "PDF AES-256, obj. streams",
-     .format = Format::Pdf,
-     .objectStreams = true,
-     .encryption = PdfEncryption::Aes256},
-    {.name = "PDF AES-256 locked", .format = Format::Pdf, .encryption = PdfEncryption::Aes256, .locked = true},
-};
-constexpr size_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
+const std::vector<bench::WeightedKind> kKinds = bench::weightedKinds({
+    {"TIFF none", 1},
+    {"TIFF LZW", 1},
+    {"TIFF Deflate", 1},
+    {"TIFF PackBits", 1},
+    {"TIFF CCITT G3", 1},
+    {"TIFF CCITT G4", 1},
+    {"TIFF JPEG", 1},
+    {"TIFF ZSTD", 1},
+    {"TIFF LZMA", 1},
+    {"BigTIFF none", 1},
+    {"BigTIFF LZW", 1},
+    {"PDF flat tree (qpdf)", 1},
+    {"PDF xref+obj. streams", 1},
+    {"PDF linearized", 1},
+    {"PDF linearized, obj. str.", 1},
+    {"PDF RC4-128", 1},
+    {"PDF AES-128", 1},
+    {"PDF AES-256", 1},
+    {"PDF AES-256, obj. streams", 1},
+    {"PDF locked AES-256", 1},
+});
+const size_t kKindCount = kKinds.size();
 
 struct Options {
     double scale = 1.0;

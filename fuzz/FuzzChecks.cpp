@@ -21,7 +21,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -33,22 +32,12 @@ namespace {
 // The input as an unnamed in-memory file, reachable by a path for as long as it lives.
 class ScratchFile {
 public:
-    ScratchFile(const std::uint8_t* data, std::size_t size)
+    ScratchFile(const std::uint8_t* data, std::size_t size) : m_fd(::memfd_create("fuzz-input", MFD_CLOEXEC))
     {
-        m_fd = ::memfd_create("fuzz-input", MFD_CLOEXEC);
-        if (m_fd < 0)
-            return;
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(m_fd, data + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
-            done += std::size_t(n);
+        // A write to memory is whole unless memory runs out.
+        if (m_fd >= 0 && ::write(m_fd, data, size) != ssize_t(size)) {
+            ::close(m_fd);
+            m_fd = -1;
         }
         m_path = "/proc/self/fd/" + QByteArray::number(m_fd);
     }
@@ -59,12 +48,11 @@ public:
     }
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
-
     bool ok() const { return m_fd >= 0; }
     const QByteArray& path() const { return m_path; }
 
 private:
-    int m_fd = -1;
+    int m_fd;
     QByteArray m_path;
 };
 
@@ -90,6 +78,20 @@ std::optional<quint32> walkedDirectories(const QByteArray& path)
         return 0;
     CountingBudget budget({2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024});
     return pagecount::walkTiffDirectories(reader, budget);
+}
+
+constexpr CountingBudget::Limits kLimits{2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024};
+
+// What `check` returns, or the exception that escaped it, as a failure of `what`.
+template <typename Check> Failure guarded(const char* what, const Check& check)
+{
+    try {
+        return check();
+    } catch (const std::exception& e) {
+        return std::string("exception escaped ") + what + ": " + e.what();
+    } catch (...) {
+        return std::string("unknown exception escaped ") + what;
+    }
 }
 
 } // namespace
@@ -130,46 +132,34 @@ Failure pdfCount(const std::uint8_t* data, std::size_t size)
     ScratchFile file(data, size);
     if (!file.ok())
         return std::nullopt;
-    try {
+    return guarded("the PDF counter", [&]() -> Failure {
         const qint32 count = pagecount::pdfPageCount(file.path(), QString());
-        if (count < 0)
-            return "negative PDF page count " + std::to_string(count);
-    } catch (const std::exception& e) {
-        return std::string("exception escaped the PDF counter: ") + e.what();
-    } catch (...) {
-        return "unknown exception escaped the PDF counter";
-    }
-    return std::nullopt;
+        return count < 0 ? Failure("negative PDF page count " + std::to_string(count)) : std::nullopt;
+    });
 }
 
 Failure pdfTree(const std::uint8_t* data, std::size_t size)
 {
-    // The counter's own bounds, so that both readers stop where the counter would.
-    constexpr CountingBudget::Limits kLimits{2'000'000'000, 256 * 1024 * 1024, 4 * 1024 * 1024};
     ScratchFile file(data, size);
-    if (!file.ok())
-        return std::nullopt;
     std::optional<pdftree::PageTreeCount> quick;
-    try {
+    const Failure failure = guarded("the page-tree reader", [&]() -> Failure {
         pagecount::FileReader reader(file.path());
-        if (!reader.isOpen())
+        if (!file.ok() || !reader.isOpen())
             return std::nullopt;
-        CountingBudget budget(kLimits);
-        quick = pdftree::countPages(reader, QByteArray(), budget);
-    } catch (const CountingBudget::Exceeded&) {
+        try {
+            CountingBudget budget(kLimits); // the counter's own bounds, so that both readers stop where it would
+            quick = pdftree::countPages(reader, QByteArray(), budget);
+        } catch (const CountingBudget::Exceeded&) {
+        }
         return std::nullopt;
-    } catch (const std::exception& e) {
-        return std::string("exception escaped the page-tree reader: ") + e.what();
-    } catch (...) {
-        return "unknown exception escaped the page-tree reader";
-    }
-    if (!quick)
-        return std::nullopt;
+    });
+    if (failure || !quick)
+        return failure;
     // Where qpdf cannot open the file or walk its tree (a loop, a locked file), any answer goes.
-    auto pdf = std::make_unique<QPDF>();
     size_t pages = 0;
     try {
         CountingBudget budget(kLimits);
+        auto pdf = std::make_unique<QPDF>();
         pdf->setSuppressWarnings(true);
         pdf->processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
         pages = pdf->getAllPages().size();
@@ -187,7 +177,6 @@ Failure importList(const std::uint8_t* data, std::size_t size)
     // An empty entry is among the accepted types on purpose: it must never match.
     const QStringList allowed = {QStringLiteral("TIF"), QStringLiteral("TIFF"), QStringLiteral("PDF"), QString()};
     const QString text = QString::fromUtf8(bytes);
-
     QList<QUrl> urls;
     try {
         urls = parseImportList(text, allowed);
@@ -195,38 +184,27 @@ Failure importList(const std::uint8_t* data, std::size_t size)
         return "exception escaped parseImportList";
     }
 
-    // Every line in the absolute form the parser must give it.
-    QString base = QDir::currentPath();
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
+    // Every line in the absolute form the parser must give it: leading slashes name the same
+    // file as one.
+    const QString base =
+        QDir::currentPath().endsWith(QLatin1Char('/')) ? QDir::currentPath() : QDir::currentPath() + '/';
     QSet<QString> candidates;
     for (QString line : text.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         QString path = line.startsWith(QLatin1Char('/')) ? line : base + line;
-        // Leading slashes name the same file as one.
         while (path.startsWith(QLatin1String("//")))
             path.remove(0, 1);
         candidates.insert(path);
     }
-    if (urls.size() > candidates.size())
-        return "more URLs than distinct lines";
-
     QSet<QString> seen;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile())
-            return "not a local file URL: " + describe(url.toString());
-        const QString path = url.toLocalFile();
-        if (!path.startsWith(QLatin1Char('/')))
-            return "not an absolute path: " + describe(path);
-        if (!candidates.contains(path))
-            return "URL does not read back to any line: " + describe(url.toString());
-        const QString extension = importListPathExtension(path).toUpper();
-        if (extension.isEmpty() || !allowed.contains(extension))
-            return "accepted a path whose extension is not allowed: " + describe(path);
-        if (seen.contains(url.toString()))
-            return "URL listed twice: " + describe(url.toString());
-        seen.insert(url.toString());
+        const QString path = url.toLocalFile(), extension = importListPathExtension(path).toUpper();
+        if (!url.isLocalFile() || !candidates.contains(path) || extension.isEmpty() || !allowed.contains(extension) ||
+            seen.contains(path))
+            return "not the absolute local file of a line, with an accepted extension, listed once: " +
+                   describe(url.toString());
+        seen.insert(path);
     }
 
     // Appending to a list that already holds the first half adds exactly the second half.
@@ -241,108 +219,47 @@ Failure importList(const std::uint8_t* data, std::size_t size)
     if (file.ok()) {
         QStringDecoder decoder(QStringDecoder::Utf8);
         const QString decoded = decoder.decode(bytes);
-        const QList<QUrl> fromFile = parseImportListFile(QString::fromLatin1(file.path()), allowed);
         const QList<QUrl> expected = decoder.hasError() ? QList<QUrl>() : parseImportList(decoded, allowed);
-        if (fromFile != expected)
+        if (parseImportListFile(QString::fromLatin1(file.path()), allowed) != expected)
             return "parseImportListFile differs from parsing the decoded text";
     }
     return std::nullopt;
 }
 
-std::vector<ExportItemFields> exportItemsFromBytes(const std::uint8_t* data, std::size_t size)
-{
-    std::vector<ExportItemFields> items;
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
-    qsizetype start = 0;
-    while (items.size() < 512) {
-        qsizetype end = bytes.indexOf('\0', start);
-        if (end < 0)
-            end = bytes.size();
-        const QByteArray record = bytes.mid(start, end - start);
-        ExportItemFields item;
-        const qsizetype first = record.indexOf('\x01');
-        const qsizetype second = first < 0 ? -1 : record.indexOf('\x01', first + 1);
-        if (second < 0) {
-            item.nativePath = record;
-        } else {
-            item.pages = record.left(first).toInt();
-            item.size = record.mid(first + 1, second - first - 1).toLongLong();
-            item.nativePath = record.mid(second + 1);
-        }
-        if (!item.nativePath.startsWith('/'))
-            item.nativePath.prepend('/');
-        items.push_back(item);
-        if (end >= bytes.size())
-            break;
-        start = end + 1;
-    }
-    return items;
-}
-
-QByteArray exportBytesFromItems(const std::vector<ExportItemFields>& items)
-{
-    QByteArray out;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            out.append('\0');
-        out += QByteArray::number(items[i].pages) + '\x01' + QByteArray::number(items[i].size) + '\x01' +
-               items[i].nativePath;
-    }
-    return out;
-}
-
 std::optional<std::vector<QStringList>> readExportRecords(const QString& text)
 {
-    std::vector<QStringList> records;
-    QStringList fields;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n) {
-        QString field;
-        if (text.at(i) == QLatin1Char('"')) {
-            ++i;
-            for (;;) {
-                if (i >= n)
-                    return std::nullopt; // unterminated quotes
-                if (text.at(i) == QLatin1Char('"')) {
-                    if (i + 1 < n && text.at(i + 1) == QLatin1Char('"')) {
-                        field += QLatin1Char('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field += text.at(i++);
-            }
-            if (i >= n || (text.at(i) != QLatin1Char('\t') && text.at(i) != QLatin1Char('\n')))
-                return std::nullopt; // text after the closing quote
-        } else {
-            while (i < n && text.at(i) != QLatin1Char('\t') && text.at(i) != QLatin1Char('\n')) {
-                if (text.at(i) == QLatin1Char('"') || text.at(i) == QLatin1Char('\r'))
-                    return std::nullopt; // would have needed quotes
-                field += text.at(i++);
-            }
-            if (i >= n)
-                return std::nullopt; // the last record has no line feed
-        }
-        fields.append(field);
-        if (text.at(i) == QLatin1Char('\n')) {
-            records.push_back(fields);
-            fields.clear();
-        }
-        ++i;
+    static const QRegularExpression field(QStringLiteral("\"((?:[^\"]++|\"\")*+)\"([\t\n])|([^\t\n\"\r]*+)([\t\n])"));
+    std::vector<QStringList> records(1);
+    for (qsizetype at = 0; at < text.size();) {
+        const QRegularExpressionMatch m =
+            field.match(text, at, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!m.hasMatch())
+            return std::nullopt;
+        const bool quoted = m.capturedStart(1) >= 0;
+        records.back() << (quoted ? m.captured(1).replace(QLatin1String("\"\""), QLatin1String("\"")) : m.captured(3));
+        if (m.captured(quoted ? 2 : 4) == QLatin1String("\n"))
+            records.emplace_back();
+        at = m.capturedEnd();
     }
+    if (!records.back().isEmpty())
+        return std::nullopt; // the last record has no line feed
+    records.pop_back();
     return records;
 }
 
 Failure exportText(const std::uint8_t* data, std::size_t size)
 {
-    const std::vector<ExportItemFields> itemFields = exportItemsFromBytes(data, size);
     FileList list;
     std::vector<FileItemPtr> listed;
-    for (const ExportItemFields& fields : itemFields) {
-        FileItemPtr item = FileItem::makeForTesting(fields.nativePath, fields.pages, fields.size);
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    for (const QByteArray& record : bytes.split('\0').mid(0, 512)) {
+        QList<QByteArray> parts = record.split('\x01');
+        QByteArray path = parts.size() < 3 ? record : record.mid(parts[0].size() + parts[1].size() + 2);
+        if (!path.startsWith('/'))
+            path.prepend('/');
+        const bool numbered = parts.size() >= 3;
+        const FileItemPtr item =
+            FileItem::makeForTesting(path, numbered ? parts[0].toInt() : 0, numbered ? parts[1].toLongLong() : 0);
         if (list.append(item))
             listed.push_back(item);
     }
@@ -350,39 +267,31 @@ Failure exportText(const std::uint8_t* data, std::size_t size)
     const QString text = exporter::text(list);
     if (!text.startsWith(exporter::headerLine()))
         return "export does not start with the header line";
-    // The file is written as UTF-8; it must read back as the same text.
-    if (QString::fromUtf8(text.toUtf8()) != text)
+    if (QString::fromUtf8(text.toUtf8()) != text) // the file is written as UTF-8
         return "export text does not survive UTF-8";
-
     const std::optional<std::vector<QStringList>> records = readExportRecords(text);
     if (!records)
         return "export text breaks the quoting rule";
     if (records->size() != listed.size() + 1)
         return "expected " + std::to_string(listed.size() + 1) + " records, read " + std::to_string(records->size());
-
-    static const QRegularExpression dateField(
+    static const QRegularExpression date(
         QStringLiteral("^(\\(null\\)|\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000)$"));
     for (std::size_t r = 0; r < records->size(); ++r) {
-        const QStringList& fields = (*records)[r];
-        if (fields.size() != 8)
-            return "record " + std::to_string(r) + " has " + std::to_string(fields.size()) + " fields";
+        const QStringList& f = (*records)[r];
+        if (f.size() != 8)
+            return "record " + std::to_string(r) + " has " + std::to_string(f.size()) + " fields";
         if (r == 0)
             continue;
         const FileItem& item = *listed[r - 1];
-        if (fields[0] != item.name())
-            return "name does not read back: " + describe(fields[0]);
-        if (fields[1] != QString::number(item.pages()))
-            return "pages do not read back: " + describe(fields[1]);
-        if (fields[2] != item.sizeInKB())
-            return "size does not read back: " + describe(fields[2]);
-        if (fields[3] != item.type())
-            return "type does not read back: " + describe(fields[3]);
+        const QStringList expected = {
+            item.name(),    QString::number(item.pages()), item.sizeInKB(), item.type(), f[4], f[5], f[6],
+            item.location()};
+        if (f != expected)
+            return "record " + std::to_string(r) + " does not read back: " + describe(f.join('|'));
         for (int d = 4; d <= 6; ++d) {
-            if (!dateField.match(fields[d]).hasMatch())
-                return "malformed date field: " + describe(fields[d]);
+            if (!date.match(f[d]).hasMatch())
+                return "malformed date field: " + describe(f[d]);
         }
-        if (fields[7] != item.location())
-            return "location does not read back: " + describe(fields[7]);
     }
     return std::nullopt;
 }

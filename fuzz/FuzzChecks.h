@@ -5,7 +5,6 @@
 // property held. The fuzz targets abort on a returned failure; the regression tests replay
 // saved inputs through the same functions.
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -35,30 +34,17 @@ Failure pdfTree(const std::uint8_t* data, std::size_t size);
 // an absolute local file with an accepted extension, found among the lines, listed once.
 Failure importList(const std::uint8_t* data, std::size_t size);
 
-// Export text of items built from the bytes (see exportItemsFromBytes): one record per item
-// after the header, eight fields each, and every field reads back to the item's value.
+// Export text of items built from the bytes: records separated by NUL bytes, each
+// "pages\x01size\x01path" (numbers in decimal, 0 when they do not read; a record with fewer
+// than two \x01 is all path; "/" put in front of a path without one), at most 512. The text
+// holds one record per item after the header, eight fields each, and every field reads back to
+// the item's value.
 Failure exportText(const std::uint8_t* data, std::size_t size);
 
-// One item description for the export check: a path and its numbers.
-struct ExportItemFields {
-    QByteArray nativePath;
-    qint32 pages = 0;
-    qint64 size = 0;
-};
-
-// Records are separated by NUL bytes (a path never holds one). A record is "pages\x01size\x01path"
-// with the numbers in decimal (0 when they do not read as one); a record with fewer than two
-// \x01 bytes is all path, with 0 pages and size. "/" is put in front of a path unless it
-// starts with one. At most 512 records.
-std::vector<ExportItemFields> exportItemsFromBytes(const std::uint8_t* data, std::size_t size);
-
-// The inverse of exportItemsFromBytes, for writing seeds.
-QByteArray exportBytesFromItems(const std::vector<ExportItemFields>& items);
-
-// Splits export text into records of fields. A field starting with a double quote runs to
-// the next lone double quote, with doubled quotes read as one; any other field runs to the
-// next tab or line feed and holds neither a double quote nor a carriage return. Every record
-// ends in a line feed. Nothing when the text breaks these rules.
+// Export text split into records of fields. A field starting with a double quote runs to the
+// next lone double quote, doubled quotes read as one; any other field runs to the next tab or
+// line feed and holds neither a double quote nor a carriage return. Every record ends in a line
+// feed. Nothing when the text breaks these rules.
 std::optional<std::vector<QStringList>> readExportRecords(const QString& text);
 
 } // namespace fuzzcheck

@@ -6,16 +6,15 @@
 #include "gather/CollectionJob.h"
 #include "model/FileList.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
-// Runs main-thread steps inline and records what the window would see.
 class FakeHost : public JobHost {
 public:
     bool performOnMain(const std::function<void()>& fn) override
@@ -26,36 +25,20 @@ public:
     }
     bool isProcessing() const override { return m_processing; }
     FileList& files() override { return m_files; }
+    // Cancel is pressed, or the window fails, while the `cancelAfter`-th or `throwAfter`-th file
+    // is admitted.
     void updateTotalPagesLabel() override
     {
-        ++labelUpdates;
         pagesAfterEachAdmission.push_back(m_files.tiffPages() + m_files.pdfPages());
-        if (cancelAfter > 0 && labelUpdates == cancelAfter)
-            m_processing = false; // Cancel pressed while this file was being admitted
-        if (throwAfter > 0 && labelUpdates == throwAfter)
+        m_processing = m_processing && qsizetype(pagesAfterEachAdmission.size()) != cancelAfter;
+        if (qsizetype(pagesAfterEachAdmission.size()) == throwAfter)
             throw std::runtime_error("boom");
     }
-    void pathUnreadable(const QByteArray& path, int error) override
-    {
-        unreadable.push_back(path);
-        unreadableErrors.push_back(error);
-    }
-    void scanWillVisit(const QByteArray& path) override
-    {
-        if (onVisit)
-            onVisit(path);
-    }
+    void pathUnreadable(const QByteArray& path, int error) override { unreadable.emplace_back(path, error); }
+    void scanWillVisit(const QByteArray& path) override { onVisit(path); }
     void resetView(bool enable) override { calls << (enable ? "resetView(YES)" : "resetView(NO)"); }
-    void startProcess() override
-    {
-        calls << "startProcess";
-        m_processing = true;
-    }
-    void stopProcess() override
-    {
-        calls << "stopProcess";
-        m_processing = false;
-    }
+    void startProcess() override { calls << "startProcess", m_processing = true; }
+    void stopProcess() override { calls << "stopProcess", m_processing = false; }
     void sortFilesAndReload() override
     {
         calls << "sort";
@@ -63,23 +46,12 @@ public:
             throw std::runtime_error("sort failed");
     }
 
-    QStringList names() const
-    {
-        QStringList out;
-        for (const auto& item : m_files)
-            out << QFile::decodeName(item->nativePath()).section('/', -2);
-        return out;
-    }
-
     std::atomic_bool m_processing{true};
-    int cancelAfter = 0;
-    int throwAfter = 0;
+    qsizetype cancelAfter = 0, throwAfter = 0;
     bool throwOnSort = false;
-    int labelUpdates = 0;
     std::vector<qint64> pagesAfterEachAdmission;
-    std::vector<QByteArray> unreadable;
-    std::vector<int> unreadableErrors;
-    std::function<void(const QByteArray&)> onVisit; // runs on the job's thread
+    std::vector<std::pair<QByteArray, int>> unreadable;                        // path and error
+    std::function<void(const QByteArray&)> onVisit = [](const QByteArray&) {}; // on the job's thread
     QStringList calls;
 
 private:

@@ -1,4 +1,8 @@
+// The list and what the list commands do to it: sorting, moves, check marks, totals and export.
+
 #include "list/Exporter.h"
+#include "list/FileSorting.h"
+#include "list/ListEdits.h"
 #include "list/Totals.h"
 #include "model/FileList.h"
 #include "support/Fixtures.h"
@@ -10,104 +14,167 @@
 
 namespace {
 
-FileList threeItems()
+using Rows = std::vector<qsizetype>;
+
+FileList listOf(const QByteArrayList& paths, const std::vector<qint64>& sizes = {})
 {
-    FileList list;
-    list.append(FileItem::makeForTesting("/s/a.tif", 4, 0));
-    list.append(FileItem::makeForTesting("/s/b.TIFF", 2, 0));
-    list.append(FileItem::makeForTesting("/s/c.pdf", 10, 0));
-    return list;
+    FileList files;
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        files.append(FileItem::makeForTesting(paths[i], qint32(i % 4 + 1), sizes.empty() ? 0 : sizes[size_t(i)]));
+    return files;
 }
 
-TEST(Totals, Examples)
+// Names without their extension, in list order; "." marks an unchecked item.
+QString names(const FileList& files)
 {
-    const FileList empty;
-    EXPECT_EQ(totalFilesText(0, 0, pageTotals(empty, {})),
-              "0 Total file(s); 0 file selected; Total page count of selected TIFF file(s) : 0 PDF file(s) : 0");
-    EXPECT_EQ(totalPagesText(pageTotals(empty)), "Total Pages TIFF : 0 PDF : 0");
-
-    FileList list = threeItems();
-    EXPECT_EQ(totalFilesText(list.size(), 2, pageTotals(list, {0, 2})),
-              "3 Total file(s); 2 file selected; Total page count of selected TIFF file(s) : 4 PDF file(s) : 10");
-    EXPECT_EQ(totalPagesText(pageTotals(list)), "Total Pages TIFF : 6 PDF : 10");
-    for (const auto& item : list)
-        item->setIsSelected(false); // check marks play no part
-    EXPECT_EQ(totalFilesText(list.size(), 1, pageTotals(list, {1})),
-              "3 Total file(s); 1 file selected; Total page count of selected TIFF file(s) : 2 PDF file(s) : 0");
-    EXPECT_EQ(totalPagesText(pageTotals(list)), "Total Pages TIFF : 6 PDF : 10");
+    QStringList result;
+    for (const FileItemPtr& item : files)
+        result << item->name().section('.', 0, 0) + (item->isSelected() ? "" : ".");
+    return result.join(' ');
 }
 
-TEST(FileList, RunningSumsFollowAppendsAndRemovals)
+// Texts by letter case ignored and digit runs by value (in the C locale too), numbers as
+// numbers, unchecked first, later keys breaking ties, unknown keys ordering nothing.
+TEST(FileSorting, OrdersByEveryKeyAndBreaksTiesWithTheLaterOnes)
 {
-    FileList list = threeItems();
-    EXPECT_FALSE(list.append(FileItem::makeForTesting("/s/a.tif", 99, 0)));
-    list.append(FileItem::makeForTesting("/s/d.jpg", 50, 0));
-    list.append(FileItem::makeForTesting("/s/e.Pdf", 1, 0));
-    EXPECT_EQ(pageTotals(list).tiff, 6);
-    EXPECT_EQ(pageTotals(list).pdf, 11);
-    list.removeAt({0, 4});
-    EXPECT_EQ(pageTotals(list).tiff, 2);
-    EXPECT_EQ(pageTotals(list).pdf, 10);
-    EXPECT_TRUE(list.append(FileItem::makeForTesting("/s/a.tif", 3, 0)));
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const std::pair<SortDescriptors, const char*> cases[] = {
+        {{{"name", true}}, "A b p1 P2 p9 p10 x0. x1 x2. x3"},
+        {{{"NAME", false}}, "x3 x2. x1 x0. p10 p9 P2 p1 b A"},
+        {{{"pages", true}, {"name", false}}, "x2. p9 b p10 p1 A x3 P2 x1 x0."},
+        {{{"size", false}, {"location", true}}, "A x3 x0. p10 p1 x1 P2 x2. b p9"},
+        {{{"type", true}, {"pages", false}}, "P2 A p9 x2. x0. x1 x3 p1 p10 b"},
+        {{{"isSelected", true}}, "x0. x2. A b p1 P2 p9 p10 x1 x3"},
+        {{{"sizeInKB", true}, {"colour", false}}, "A b p1 P2 p9 p10 x0. x1 x2. x3"},
+    };
+    FileList files = listOf({"/d/x2.pdf", "/e/p10.tif", "/d/P2.pdf", "/d/x0.tif", "/d/b.tif", "/d/p1.tif",
+                             "/a10/x3.tif", "/d/x1.tif", "/d/p9.pdf", "/a2/A.pdf"},
+                            {500, 9000, 700, 9000, 80, 900, 9000, 800, 1, 9000});
+    files.at(0)->setIsSelected(false);
+    files.at(3)->setIsSelected(false);
+    for (const auto& [order, expected] : cases) {
+        filesorting::sortFiles(files, {{"name", true}}, english);
+        filesorting::sortFiles(files, order, english);
+        EXPECT_EQ(names(files), expected);
+    }
+    filesorting::sortFiles(files, {{"name", false}}, QLocale::c());
+    EXPECT_EQ(names(files), "x3 x2. x1 x0. p10 p9 P2 p1 b A");
+    EXPECT_TRUE(filesorting::isSortKey("DATEMODIFIED") && !filesorting::isSortKey("sizeInKB"));
+
+    // A header click makes its key primary (reversed when it was), the others tie-breakers.
+    SortDescriptors order;
+    for (const char* key : {"name", "name", "pages", "size", "name"})
+        order = filesorting::sortDescriptorsAfterClick(order, key);
+    EXPECT_EQ(order, SortDescriptors({{"name", true}, {"size", true}, {"pages", true}}));
+    EXPECT_EQ(filesorting::sortDescriptorsAfterClick({{"name", true}}, "name"), SortDescriptors({{"name", false}}));
+}
+
+TEST(FileSorting, DatesCompareAsDatesWithAbsentDatesFirst)
+{
+    QTemporaryDir dir;
+    // Modification times chosen so that text order and time order disagree.
+    FileList files;
+    for (const auto& [name, days] : std::initializer_list<std::pair<const char*, int>>{{"a", 40}, {"b", 0}, {"c", 3}}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                    file.setFileTime(QDateTime(QDate(2024, 3, 1), QTime(12, 0)).addDays(days),
+                                     QFileDevice::FileModificationTime));
+        file.close();
+        files.append(FileItem::fromNativePath(QFile::encodeName(dir.filePath(name))));
+    }
+    files.append(FileItem::makeForTesting(QFile::encodeName(dir.filePath("gone")), 1, 0));
+    filesorting::sortFiles(files, {{"dateModified", true}});
+    EXPECT_EQ(names(files), "gone b c a");
+    filesorting::sortFiles(files, {{"dateModified", false}});
+    EXPECT_EQ(names(files), "a c b gone");
+}
+
+// Moves carry blocks of rows and the selection follows; check marks by tag on rows or on all.
+TEST(ListEdits, MovesAndCheckMarks)
+{
+    const struct {
+        bool up;
+        Rows rows;
+        const char* after;
+        Rows selected;
+    } moves[] = {
+        {true, {3, 2}, "A C D B E", {1, 2}}, {true, {1, 3}, "B A D C E", {0, 2}},  {true, {4, 4, 9}, "A B C E D", {3}},
+        {true, {0, 2}, "A B C D E", {0, 2}}, {false, {1, 2}, "A D B C E", {2, 3}}, {false, {0, 2}, "B A D C E", {1, 3}},
+        {false, {1, 4}, "A B C D E", {}},
+    };
+    for (const auto& m : moves) {
+        FileList files = listOf({"/l/A", "/l/B", "/l/C", "/l/D", "/l/E"});
+        EXPECT_EQ(m.up ? listedits::moveUp(files, m.rows) : listedits::moveDown(files, m.rows), m.selected) << m.after;
+        EXPECT_EQ(names(files), m.after);
+        EXPECT_EQ(files.indexOf(*files.at(4)), 4) << m.after;
+        files.move(5, 0);
+        files.move(0, 5);
+        EXPECT_EQ(names(files), m.after);
+    }
+    FileList files = listOf({"/l/A", "/l/B", "/l/C", "/l/D", "/l/E"});
+    files.at(3)->setIsSelected(false);
+    const std::tuple<Rows, int, const char*> steps[] = {
+        {{3, 1}, listedits::InvertTag, "A B. C D E"}, {{0, 4, 7}, listedits::UncheckTag, "A. B. C D E."},
+        {{1}, listedits::CheckTag, "A. B C D E."},    {{0, 1}, 4, "A. B C D E."},
+        {{}, listedits::InvertTag, "A B. C. D. E"},   {{}, 5, "A B. C. D. E"},
+        {{}, listedits::CheckTag, "A B C D E"},       {{}, listedits::UncheckTag, "A. B. C. D. E."},
+    };
+    for (const auto& [rows, tag, after] : steps) {
+        rows.empty() ? listedits::setAllCheckMarks(files, tag) : listedits::setCheckMarks(files, rows, tag);
+        EXPECT_EQ(names(files), after);
+    }
+}
+
+// TIFF and PDF sums by type (check marks play no part) of the selected rows and, as running sums
+// past 32 bits, of the whole list.
+TEST(Totals, SumsAndTextsOfTheSelectedRowsAndOfTheWholeList)
+{
+    FileList list = listOf({"/s/a.tif", "/s/b.TIFF", "/s/c.pdf", "/s/a.tif", "/s/d.jpg", "/s/e.Pdf"});
+    list.at(0)->setIsSelected(false);
+    EXPECT_EQ(totalFilesText(list.size(), 3, pageTotals(list, {0, 2, 3, 9})),
+              "5 Total file(s); 3 file selected; Total page count of selected TIFF file(s) : 1 PDF file(s) : 3");
+    EXPECT_EQ(totalPagesText(pageTotals(list)), "Total Pages TIFF : 3 PDF : 5");
+    list.removeAt({0, 4, 4, 7});
+    EXPECT_EQ(totalPagesText(pageTotals(list)), "Total Pages TIFF : 2 PDF : 3");
+    for (const char* path : {"/s/a.tif", "/big/a.pdf", "/big/b.pdf", "/big/c.pdf"})
+        list.append(FileItem::makeForTesting(path, 2'000'000'000, 0));
     EXPECT_EQ(list.indexOf(*list.at(3)), 3);
-    // Sums past 32 bits do not wrap.
-    for (int i = 0; i < 3; ++i)
-        list.append(FileItem::makeForTesting(QByteArray("/big/") + char('a' + i) + ".pdf", 2'000'000'000, 0));
-    EXPECT_EQ(pageTotals(list).pdf, 6'000'000'010);
+    EXPECT_EQ(pageTotals(list).pdf, 6'000'000'003);
     list.clear();
-    EXPECT_EQ(pageTotals(list).pdf, 0);
+    EXPECT_EQ(totalFilesText(0, 0, pageTotals(list, {})) + totalPagesText(pageTotals(list)),
+              "0 Total file(s); 0 file selected; Total page count of selected TIFF file(s) : 0 PDF file(s) : 0"
+              "Total Pages TIFF : 0 PDF : 0");
 }
 
-TEST(Export, EmptyListIsTheHeaderOnly)
-{
-    const QString text = exporter::text(FileList());
-    EXPECT_EQ(text, "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n");
-    EXPECT_EQ(text.toUtf8().size(), 71);
-}
-
-TEST(Export, OneLinePerItemWithDatesInUtcOrNull)
+TEST(Export, HeaderThenOneLinePerItemWithQuotedFieldsAndDatesInUtc)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(fixtures::writeTiff(dir.filePath("a.tif"), {.pages = 3}));
     FileList list;
     list.append(FileItem::fromNativePath(QFile::encodeName(dir.filePath("a.tif"))));
     list.append(FileItem::makeForTesting(QFile::encodeName(dir.filePath("gone.pdf")), 12, 1'500'000));
-    list.at(0)->setIsSelected(false);
-    const QStringList lines = exporter::text(list).split('\n');
-    ASSERT_EQ(lines.size(), 4); // header, two items, and the empty rest after the last line feed
-    EXPECT_EQ(lines[3], "");
-    const QStringList first = lines[1].split('\t');
-    ASSERT_EQ(first.size(), 8);
-    EXPECT_EQ(first[0], "a.tif");
-    EXPECT_EQ(first[1], "3");
-    EXPECT_EQ(first[3], "tif");
-    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$").match(first[4]).hasMatch())
-        << first[4].toStdString();
-    EXPECT_EQ(first[7], dir.path());
-    EXPECT_EQ(lines[2], "gone.pdf\t12\t 1.5 MB\tpdf\t(null)\t(null)\t(null)\t" + dir.path());
-    EXPECT_EQ(exporter::dateText(QDateTime(QDate(2011, 5, 3), QTime(10, 22, 33), Qt::UTC)),
-              "2011-05-03 10:22:33 +0000");
-}
-
-TEST(Export, FieldsWithTabsBreaksOrQuotesAreQuoted)
-{
-    FileList list;
     list.append(FileItem::makeForTesting("/in\"box/tab\there.pdf", 1, 0));
     list.append(FileItem::makeForTesting("/x/line\nbreak.tif", 2, 0));
-    const QStringList lines = exporter::text(list).split('\n');
-    EXPECT_TRUE(lines[1].startsWith("\"tab\there.pdf\"\t1\t0 KB\tpdf\t"));
-    EXPECT_TRUE(lines[1].endsWith("\t\"/in\"\"box\""));
-    EXPECT_EQ(exporter::line(*list.at(1)).count('\t'), 7);
-    EXPECT_TRUE(exporter::line(*list.at(1)).startsWith("\"line\nbreak.tif\"\t2\t"));
-}
-
-TEST(Export, DefaultNameAndFailedWrite)
-{
+    list.at(0)->setIsSelected(false);
+    const QString text = exporter::text(list), header = exporter::text(FileList());
+    EXPECT_EQ(header, "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n");
+    EXPECT_EQ(header.toUtf8().size(), 71);
+    const QString date = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000\t",
+                  folder = QRegularExpression::escape(dir.path());
+    EXPECT_TRUE(QRegularExpression("^" + header + "a.tif\t3\t\\d+ KB\ttif\t" + date + date + ".*\t" + folder +
+                                   "\ngone.pdf\t12\t 1.5 MB\tpdf\t\\(null\\)\t\\(null\\)\t\\(null\\)\t" + folder +
+                                   "\n$")
+                    .match(text.left(text.indexOf("\n\"tab") + 1))
+                    .hasMatch())
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\n\"tab\there.pdf\"\t1\t0 KB\tpdf\t(null)\t(null)\t(null)\t\"/in\"\"box\"\n"
+                              "\"line\nbreak.tif\"\t2\t0 KB\ttif\t(null)\t(null)\t(null)\t/x\n"));
     EXPECT_EQ(exporter::defaultFileName(QDateTime(QDate(2026, 12, 5), QTime(3, 4, 5))),
               "Export 05-Dec-2026 03-04-05 AM.txt");
+    ASSERT_TRUE(exporter::writeToFile(list, dir.filePath("list.txt")));
+    EXPECT_EQ(fixtures::readBytes(dir.filePath("list.txt")), text.toUtf8());
     QString error;
-    EXPECT_FALSE(exporter::writeToFile(threeItems(), "/nonexistent-folder/x.txt", &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(exporter::writeToFile(list, dir.filePath("missing/x.txt"), &error) || error.isEmpty());
 }
 
 } // namespace

@@ -9,82 +9,137 @@
 #include <qpdf/QPDFWriter.hh>
 #include <tiffio.h>
 
-#include <vector>
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace fixtures {
 
 namespace {
 
-uint16_t libtiffCompression(TiffCompression c)
+QByteArray number(qint64 n)
 {
-    switch (c) {
-    case TiffCompression::None:
-        return COMPRESSION_NONE;
-    case TiffCompression::Lzw:
-        return COMPRESSION_LZW;
-    case TiffCompression::Deflate:
-        return COMPRESSION_ADOBE_DEFLATE;
-    case TiffCompression::PackBits:
-        return COMPRESSION_PACKBITS;
-    case TiffCompression::Ccitt4:
-        return COMPRESSION_CCITTFAX4;
-    case TiffCompression::Ccitt3:
-        return COMPRESSION_CCITTFAX3;
-    case TiffCompression::Jpeg:
-        return COMPRESSION_JPEG;
-    case TiffCompression::Zstd:
-        return COMPRESSION_ZSTD;
-    case TiffCompression::Lzma:
-        return COMPRESSION_LZMA;
-    }
-    return COMPRESSION_NONE;
+    return QByteArray::number(n);
 }
 
-// Writes `pdf` to `path` with the object streams, linearization and encryption of `options`.
-void writeWithOptions(QPDF& pdf, const QString& path, const PdfOptions& options)
+// Writes the PDF `make` builds in a QPDF to `path`, in the layout and encryption of `options`;
+// false when qpdf fails.
+bool write(const QString& path, const PdfOptions& options, const std::function<void(QPDF&)>& make)
 {
-    QPDFWriter writer(pdf, QFile::encodeName(path).constData());
-    writer.setStaticID(true);
-    if (options.objectStreams)
-        writer.setObjectStreamMode(qpdf_o_generate);
-    if (options.linearize)
-        writer.setLinearization(true);
-    const QByteArray user = options.userPassword.toUtf8();
-    const QByteArray owner = options.ownerPassword.toUtf8();
-    switch (options.encryption) {
-    case PdfEncryption::None:
-        break;
-    case PdfEncryption::Rc4_128:
-        writer.setR3EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
-                                                 true, qpdf_r3p_full);
-        break;
-    case PdfEncryption::Aes128:
-        writer.setR4EncryptionParametersInsecure(user.constData(), owner.constData(), true, true, true, true, true,
-                                                 true, qpdf_r3p_full, true, true);
-        break;
-    case PdfEncryption::Aes256:
-        writer.setR6EncryptionParameters(user.constData(), owner.constData(), true, true, true, true, true, true,
-                                         qpdf_r3p_full, true);
-        break;
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        make(pdf);
+        QPDFWriter writer(pdf, QFile::encodeName(path).constData());
+        writer.setStaticID(true);
+        if (options.objectStreams)
+            writer.setObjectStreamMode(qpdf_o_generate);
+        writer.setLinearization(options.linearize);
+        const std::string user = options.userPassword.toStdString(), owner = options.ownerPassword.toStdString();
+        const char *u = user.c_str(), *o = owner.c_str();
+        using E = PdfEncryption;
+        const E e = options.encryption;
+        if (e == E::Rc4_40)
+            writer.setR2EncryptionParametersInsecure(u, o, true, true, true, true);
+        else if (e == E::Rc4_128)
+            writer.setR3EncryptionParametersInsecure(u, o, true, true, true, true, true, true, qpdf_r3p_full);
+        else if (e == E::Rc4_128R4 || e == E::Aes128)
+            writer.setR4EncryptionParametersInsecure(u, o, true, true, true, true, true, true, qpdf_r3p_full,
+                                                     e == E::Aes128, e == E::Aes128);
+        else if (e == E::Aes256R5)
+            writer.setR5EncryptionParameters(u, o, true, true, true, true, true, true, qpdf_r3p_full, true);
+        else if (e == E::Aes256)
+            writer.setR6EncryptionParameters(u, o, true, true, true, true, true, true, qpdf_r3p_full, true);
+        writer.write();
+        return true;
+    } catch (...) {
+        return false;
     }
-    writer.write();
+}
+
+// Writes a balanced page tree of `pages` pages with fan-out `fanout`: the first revision, then
+// `updates` more that each add a share of the pages below one inner node and rewrite the root.
+// Returns the leaves, a page listed twice twice, or -1.
+int writeShapedPdf(const QString& path, const FileKind& kind, int pages, int fanout, int updates, int countError)
+{
+    using D = PdfCountDefect;
+    // A /Count made wrong below 1 stays wrong at 0: every node holds a page.
+    const auto count = [&](int leaves, bool omitted) {
+        return omitted ? QByteArray() : " /Count " + number(std::max(leaves, 0));
+    };
+    std::map<int, QByteArray> objects; // the revision's: the catalog 1, the root 2, then the pages and nodes
+    QByteArray pdf, rootKids;
+    int next = 3, leaves = 0;
+    bool firstPage = true, firstInner = true;
+    // Writes `n` pages below node `parent`: straight below it while they fit (and not `wrap`),
+    // else in balanced inner nodes. Returns their references and their leaves.
+    std::function<std::pair<QByteArray, int>(int, int, bool)> kids = [&](int n, int parent, bool wrap) {
+        QByteArray refs;
+        int total = 0;
+        if (n <= fanout && !wrap) {
+            for (int i = 0; i < n; ++i, next += 2) {
+                const QByteArray content = "BT /F1 12 Tf 72 720 Td (Page " + number(next) + ") Tj ET";
+                objects[next] = "<< /Type /Page /Parent " + number(parent) +
+                                " 0 R /MediaBox [0 0 612 792] /Resources << >> /Contents " + number(next + 1) +
+                                " 0 R >>";
+                objects[next + 1] = "<< /Length " + number(content.size()) + " >>\nstream\n" + content + "\nendstream";
+                const int listed = kind.kidListedTwice && std::exchange(firstPage, false) ? 2 : 1;
+                refs += QByteArray(number(next) + " 0 R ").repeated(listed);
+                total += listed;
+            }
+            return std::pair(refs, total);
+        }
+        const int groups = std::clamp((n + fanout - 1) / fanout, 1, fanout);
+        for (int g = 0; g < groups; ++g) {
+            const int node = next++;
+            const bool wrong = std::exchange(firstInner, false) && kind.countDefect == D::WrongInInnerNode;
+            const auto [below, found] = kids(n / groups + (g < n % groups), node, false);
+            objects[node] = "<< /Type /Pages /Parent " + number(parent) + " 0 R /Kids [" + below + "]" +
+                            count(found + (wrong ? countError : 0), kind.countDefect == D::MissingInInnerNodes) + " >>";
+            refs += number(node) + " 0 R ";
+            total += found;
+        }
+        return std::pair(refs, total);
+    };
+    const int perUpdate = pages / (updates + 1);
+    for (int revision = 0; revision <= updates; ++revision) {
+        const int share = revision == 0 ? pages - perUpdate * updates : perUpdate;
+        const bool wrap =
+            revision > 0 || kind.countDefect == D::WrongInInnerNode || kind.countDefect == D::MissingInInnerNodes;
+        const auto [refs, found] = share > 0 ? kids(share, 2, wrap) : std::pair(QByteArray(), 0);
+        rootKids += refs;
+        leaves += found;
+        if (revision == 0)
+            objects[1] = "<< /Type /Catalog /Pages 2 0 R >>";
+        objects[2] = "<< /Type /Pages /Kids [" + rootKids + "]" +
+                     count(leaves + (kind.countDefect == D::WrongAtRoot ? countError : 0),
+                           kind.countDefect == D::MissingAtRoot) +
+                     " >>";
+        appendRevision(pdf, objects, next, kind.xrefDefect == PdfXrefDefect::ShiftedOffsets ? 3 : 0);
+        objects.clear();
+    }
+    if (kind.xrefDefect == PdfXrefDefect::WrongStartxref) {
+        const qsizetype at = pdf.lastIndexOf("startxref\n") + 10, end = pdf.indexOf('\n', at);
+        pdf.replace(at, end - at, number(pdf.mid(at, end - at).toLongLong() + 1000000));
+    }
+    return writeBytes(path, pdf) ? leaves : -1;
 }
 
 } // namespace
 
 bool writeTiff(const QString& path, const TiffOptions& options)
 {
-    std::string mode = "w";
-    mode += options.bigEndian ? "b" : "l";
-    if (options.bigTiff)
-        mode += "8";
+    const std::string mode = std::string("w") + (options.bigEndian ? "b" : "l") + (options.bigTiff ? "8" : "");
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), mode.c_str());
     if (!tiff)
         return false;
+    static const uint16_t compressions[] = {
+        COMPRESSION_NONE,      COMPRESSION_LZW,  COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS, COMPRESSION_CCITTFAX4,
+        COMPRESSION_CCITTFAX3, COMPRESSION_JPEG, COMPRESSION_ZSTD,          COMPRESSION_LZMA,
+    };
     const bool bilevel =
         options.compression == TiffCompression::Ccitt4 || options.compression == TiffCompression::Ccitt3;
-    const uint32_t width = uint32_t(options.width);
-    const uint32_t height = uint32_t(options.height);
+    const auto width = uint32_t(options.width), height = uint32_t(options.height);
     const tmsize_t rowBytes = bilevel ? tmsize_t((width + 7) / 8) : tmsize_t(width);
     std::vector<unsigned char> row(size_t(rowBytes), 0);
     bool ok = true;
@@ -95,7 +150,7 @@ bool writeTiff(const QString& path, const TiffOptions& options)
         TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, libtiffCompression(options.compression));
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, compressions[int(options.compression)]);
         TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
         TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(tiff, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(options.pages));
@@ -112,53 +167,181 @@ bool writeTiff(const QString& path, const TiffOptions& options)
 
 bool writePdf(const QString& path, const PdfOptions& options)
 {
-    try {
-        QPDF pdf;
+    return write(path, options, [&](QPDF& pdf) {
         pdf.emptyPDF();
         QPDFPageDocumentHelper pages(pdf);
         for (int i = 0; i < options.pages; ++i) {
-            const std::string content = "BT /F1 12 Tf 72 720 Td (Page " + std::to_string(i + 1) + ") Tj ET\n";
-            QPDFObjectHandle contents = pdf.newStream(content);
             QPDFObjectHandle page = pdf.makeIndirectObject(
                 QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << >> >>"));
-            page.replaceKey("/Contents", contents);
+            page.replaceKey("/Contents",
+                            pdf.newStream("BT /F1 12 Tf 72 720 Td (Page " + std::to_string(i + 1) + ") Tj ET\n"));
             pages.addPage(QPDFPageObjectHelper(page), false);
         }
-        writeWithOptions(pdf, path, options);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
-bool rewritePdf(const QString& path, const PdfOptions& options)
+qint64 appendRevision(QByteArray& pdf, const std::map<int, QByteArray>& objects, int size, int shift)
 {
+    const qsizetype last = pdf.lastIndexOf("startxref\n") + 10;
+    const QByteArray previous = last < 10 ? QByteArray() : pdf.mid(last, pdf.indexOf('\n', last) - last);
+    if (pdf.isEmpty())
+        pdf = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+    std::map<int, qint64> offsets;
+    if (previous.isEmpty())
+        offsets[0] = -1;
+    for (const auto& [n, body] : objects) {
+        offsets[n] = body.isEmpty() ? -1 : pdf.size() + shift;
+        if (!body.isEmpty())
+            pdf += number(n) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const qint64 xref = pdf.size();
+    pdf += "xref\n";
+    for (auto it = offsets.begin(); it != offsets.end();) { // subsections of consecutive numbers
+        auto end = std::next(it);
+        while (end != offsets.end() && end->first == std::prev(end)->first + 1)
+            ++end;
+        pdf += number(it->first) + ' ' + number(std::distance(it, end)) + '\n';
+        for (; it != end; ++it)
+            pdf +=
+                it->second < 0 ? "0000000000 65535 f\r\n" : number(it->second).rightJustified(10, '0') + " 00000 n\r\n";
+    }
+    pdf += "trailer\n<< /Size " + number(size) + " /Root 1 0 R" + (previous.isEmpty() ? "" : " /Prev " + previous) +
+           " >>\nstartxref\n" + number(xref) + "\n%%EOF\n";
+    return xref;
+}
+
+QByteArray pdfFromObjects(const QList<QByteArray>& objects)
+{
+    std::map<int, QByteArray> numbered;
+    for (qsizetype i = 0; i < objects.size(); ++i)
+        numbered[int(i) + 1] = objects[i];
+    QByteArray pdf;
+    appendRevision(pdf, numbered, int(objects.size()) + 1);
+    return pdf;
+}
+
+QByteArray pdfWithStreams(const QByteArray& objectStream, const QByteArray& xrefStream)
+{
+    QByteArray pdf = "%PDF-1.7\n", rows("\0\0\0\0\0\x02\0\0\x04\0", 10); // object 0 free, 1 first in object stream 4
+    const auto next = [&] {                                              // the next object's row, and its header
+        rows += QByteArray(1, 1) + char(pdf.size() >> 16) + char(pdf.size() >> 8) + char(pdf.size()) + char(0);
+        return number(rows.size() / 5 - 1) + " 0 obj\n";
+    };
+    const auto stream = [](const QByteArray& dictionary, const QByteArray& data, bool deflated) {
+        return "<< " + dictionary + " /Length " + number(data.size()) + (deflated ? " /Filter /FlateDecode" : "") +
+               " >>\nstream\n" + data + "\nendstream\nendobj\n";
+    };
+    pdf += next() + "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n";
+    pdf += next() + "<< /Type /Page /Parent 2 0 R >>\nendobj\n";
+    const bool bomb = !objectStream.isEmpty();
+    pdf += next() +
+           stream("/Type /ObjStm /N 1 /First 4", bomb ? objectStream : "1 0 << /Type /Catalog /Pages 2 0 R >>", bomb);
+    const QByteArray xref = number(pdf.size()), header = next();
+    pdf += header + stream("/Type /XRef /Size 6 /W [1 3 1] /Root 1 0 R", xrefStream.isEmpty() ? rows : xrefStream,
+                           !xrefStream.isEmpty());
+    return pdf + "startxref\n" + xref + "\n%%EOF\n";
+}
+
+QByteArray zeroBomb(quint64 bytes)
+{
+    // One block of fixed Huffman codes: a literal 0, then matches of 258 bytes at distance 1.
+    QByteArray out("\x78\x01", 2);
+    quint32 buffer = 0, bits = 0;
+    const auto put = [&](quint32 value, int count) { // Huffman codes go most significant bit first
+        for (int i = count - 1; i >= 0; --i) {
+            buffer |= ((value >> i) & 1u) << bits;
+            if (++bits == 8)
+                out += char(std::exchange(buffer, 0)), bits = 0;
+        }
+    };
+    put(0b11000110000, 11); // the last block, fixed codes (type 01, least significant bit first), literal 0
+    const quint64 runs = bytes / 258 + 1;
+    for (quint64 i = 0; i < runs; ++i)
+        put(0xC5 << 5, 13);               // length 258, distance 1
+    put(0, 7 + (8 - (bits + 7) % 8) % 8); // the end of the block, then up to the byte
+    const quint32 adler = quint32((1 + runs * 258) % 65521) << 16 | 1u;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += char(adler >> shift);
+    return out;
+}
+
+QByteArray pageTreeChain(int depth)
+{
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
+    for (int level = 0; level < depth; ++level)
+        objects << "<< /Type /Pages /Kids [" + number(level + 3) + " 0 R] /Count 1 >>";
+    return pdfFromObjects(objects << "<< /Type /Page >>");
+}
+
+WrittenFile writeFileOfKind(const QString& path, const FileKind& kind, int pages, std::mt19937& rng, bool bigEndian,
+                            int width)
+{
+    WrittenFile file;
+    PdfOptions pdf;
+    pdf.pages = pages;
+    pdf.objectStreams = kind.objectStreams;
+    pdf.encryption = kind.encryption;
+    pdf.userPassword = kind.locked ? QString::fromLatin1(kLockedPassword) : QString();
+    if (kind.format == Format::Tiff) {
+        const TiffOptions tiff{pages, bigEndian, kind.bigTiff, kind.compression, width, width + width / 2};
+        file.leaves = writeTiff(path, tiff) ? pages : -1;
+    } else if (kind.format == Format::Pdf) {
+        pdf.linearize = kind.linearize;
+        file.leaves = writePdf(path, pdf) ? pages : -1;
+    } else {
+        static const int fanouts[] = {3, 6, 10, 16, 32};
+        const int fanout = fanouts[rng() % std::size(fanouts)], updates = kind.incremental ? int(1 + rng() % 3) : 0;
+        const int error = int(1 + rng() % std::uint32_t(pages)); // too many as often as too few
+        file.leaves = writeShapedPdf(path, kind, pages, fanout, updates, rng() % 2 ? error : -error);
+        // qpdf keeps the tree as it is, defects and all, and moves it into object streams or
+        // encrypts around it.
+        const QByteArray shaped = readBytes(path);
+        if (file.leaves >= 0 && (kind.objectStreams || kind.encryption != PdfEncryption::None) &&
+            !write(path, pdf,
+                   [&](QPDF& q) { q.processMemoryFile("shaped", shaped.constData(), size_t(shaped.size())); }))
+            file.leaves = -1;
+    }
+    // Without its password, a locked PDF's tree is readable only outside (encrypted) object streams.
+    file.expected = kind.locked && kind.objectStreams ? 0 : file.leaves;
+    return file;
+}
+
+std::string referenceProblem(const QString& path, const FileKind& kind, int leaves)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (!kind.isPdf()) {
+        TIFF* tiff = TIFFOpen(native.constData(), "r");
+        const int count = tiff ? int(TIFFNumberOfDirectories(tiff)) : 0;
+        if (tiff)
+            TIFFClose(tiff);
+        return count == leaves ? std::string() : "libtiff counts " + std::to_string(count);
+    }
+    std::string problem;
     try {
-        // Read from memory: the file is written over in place.
-        const QByteArray bytes = readBytes(path);
+        if (kind.locked) {
+            try {
+                QPDF open;
+                open.setSuppressWarnings(true);
+                open.processFile(native.constData(), "");
+                problem = "opens without its password; ";
+            } catch (const std::exception&) {
+            }
+        }
         QPDF pdf;
         pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile(QFile::encodeName(path).constData(), bytes.constData(), size_t(bytes.size()));
-        writeWithOptions(pdf, path, options);
-        return !bytes.isEmpty();
-    } catch (...) {
-        return false;
+        pdf.processFile(native.constData(), kind.locked ? kLockedPassword : "");
+        if (const auto walked = int(pdf.getAllPages().size()); walked != leaves)
+            problem += "qpdf walks " + std::to_string(walked) + " pages; ";
+        QPDFObjectHandle count = pdf.getRoot().getKey("/Pages").getKey("/Count");
+        if ((kind.countDefect == PdfCountDefect::MissingAtRoot && !count.isNull()) ||
+            (kind.countDefect == PdfCountDefect::WrongAtRoot && (!count.isInteger() || count.getIntValue() == leaves)))
+            problem += "the root's /Count is there, or right; ";
+        if ((kind.xrefDefect != PdfXrefDefect::None || kind.kidListedTwice) && !pdf.anyWarnings())
+            problem += "qpdf reads it without a warning; ";
+    } catch (const std::exception& e) {
+        problem += std::string("qpdf: ") + e.what();
     }
-}
-
-QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer, const QByteArray& xrefHeader)
-{
-    QByteArray pdf = "%PDF-1.7\n";
-    QByteArray table;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        table += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n" + (xrefHeader.isEmpty() ? "0 " + QByteArray::number(objects.size() + 1) : xrefHeader) + "\n";
-    pdf += "0000000000 65535 f \n" + table;
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailer + " >>\n";
-    return pdf + "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return problem;
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes)
@@ -179,14 +362,14 @@ QString writeStuckTree(const QString& parent)
     if (!QDir().mkpath(folder) || !writePdf(folder + "/a-quick.pdf"))
         return {};
     constexpr int kPages = 300000;
-    QByteArray pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n";
-    pdf += "2 0 obj << /Type /Pages /Count " + QByteArray::number(kPages) + " /Kids [";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 R ";
-    pdf += "] >> endobj\n";
-    for (int i = 0; i < kPages; ++i)
-        pdf += QByteArray::number(i + 3) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
-    pdf += "trailer << /Root 1 0 R >>\n%%EOF\n";
+    QByteArray kids, pages;
+    for (int i = 3; i < kPages + 3; ++i) {
+        kids += number(i) + " 0 R ";
+        pages += number(i) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
+    }
+    const QByteArray pdf =
+        "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " + number(kPages) +
+        " /Kids [" + kids + "] >> endobj\n" + pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
     return writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();
 }
 

@@ -1,13 +1,20 @@
 #pragma once
 
-// Test files made at run time: multi-page TIFFs written with libtiff and PDFs written with
-// qpdf, so that no binary sample is committed.
+// The one builder of test files, for the tests, the fuzz seeds and the benchmarks alike: TIFFs
+// written with libtiff, PDFs written with qpdf, and PDFs written byte by byte where a library
+// would not write them (odd page trees, damaged cross-reference data, files made to break a
+// reader). Everything is made at run time; no binary sample is committed.
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace fixtures {
 
@@ -23,10 +30,12 @@ struct TiffOptions {
     int height = 24;
 };
 
-// Writes a TIFF of `options.pages` images; returns false when libtiff fails.
+// Writes a TIFF of `options.pages` images, one page each; false when libtiff fails.
 bool writeTiff(const QString& path, const TiffOptions& options = {});
 
-enum class PdfEncryption { None, Rc4_128, Aes128, Aes256 };
+// Rc4_128 is revision 3; Rc4_128R4 revision 4 with the metadata in the clear; Aes256R5 the
+// deprecated revision 5, Aes256 revision 6.
+enum class PdfEncryption { None, Rc4_40, Rc4_128, Rc4_128R4, Aes128, Aes256R5, Aes256 };
 
 struct PdfOptions {
     int pages = 1;
@@ -37,21 +46,104 @@ struct PdfOptions {
     QString ownerPassword = "owner"; // used when encrypted
 };
 
-// Writes a PDF of `options.pages` pages; returns false when qpdf fails.
+// Writes a PDF of `options.pages` pages with qpdf; false when qpdf fails.
 bool writePdf(const QString& path, const PdfOptions& options = {});
 
-// Reads the PDF at `path` with qpdf and writes it over itself with the object streams,
-// linearization and encryption of `options` (its page count is ignored); the objects, the
-// page tree's /Count values among them, stay as they were. Returns false when qpdf fails.
-bool rewritePdf(const QString& path, const PdfOptions& options);
+// Appends to `pdf` (a header first when it is empty) a revision: `objects` by number, an empty
+// body freeing its number, then a classic cross-reference section for them with every offset
+// `shift` bytes off, and a trailer of /Size `size`, /Root 1 0 R and /Prev the last section.
+// Returns the new section's offset.
+qint64 appendRevision(QByteArray& pdf, const std::map<int, QByteArray>& objects, int size, int shift = 0);
 
-// A PDF of `objects` numbered from 1 (the first is the catalog) with a classic cross-reference
-// table; `trailer` adds to the trailer dictionary, `xrefHeader` replaces the subsection line
-// "0 <objects + 1>".
-QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailer = {},
-                          const QByteArray& xrefHeader = {});
+// A PDF of `objects` numbered from 1 (the first is the catalog) with a classic table.
+QByteArray pdfFromObjects(const QList<QByteArray>& objects);
 
-// Writes raw bytes; returns false on failure.
+// A one-page PDF whose catalog lies in an object stream and whose cross-reference table is a
+// stream; `objectStream` and `xrefStream`, when given, replace those streams' data (then
+// declared /FlateDecode).
+QByteArray pdfWithStreams(const QByteArray& objectStream = {}, const QByteArray& xrefStream = {});
+
+// A zlib stream that inflates to at least `bytes` zero bytes, made in milliseconds.
+QByteArray zeroBomb(quint64 bytes);
+
+// A PDF whose page tree is a chain of `depth` inner nodes, each the only kid of the one above,
+// ending in one page.
+QByteArray pageTreeChain(int depth);
+
+// PDFs written by hand to be odd: page trees of every shape, cross-reference data damaged,
+// chained, hybrid or declaring far more than there is. Each with whether the program's own
+// page-tree reader answers for it or leaves it to qpdf.
+struct OddPdf {
+    const char* name;
+    QByteArray bytes;
+    bool ownReaderAnswers;
+};
+const std::vector<OddPdf>& oddPdfs();
+
+enum class PdfCountDefect {
+    None,
+    WrongAtRoot,         // the root's /Count is off by a drawn error (written as 0 where it would fall below)
+    WrongInInnerNode,    // the first inner node's /Count is off likewise
+    MissingAtRoot,       // the root has no /Count
+    MissingInInnerNodes, // no inner node below the root has a /Count
+};
+
+enum class PdfXrefDefect {
+    None,
+    ShiftedOffsets, // every in-use entry points a few bytes past its object
+    WrongStartxref, // startxref points past the end of the file
+};
+
+// One kind of generated file; the fields that do not apply to its format are ignored.
+enum class Format {
+    Tiff,      // written by libtiff
+    Pdf,       // written by qpdf
+    ShapedPdf, // a balanced page tree written byte by byte; with object streams or encryption, then rewritten by qpdf
+};
+
+struct FileKind {
+    const char* name = "";
+    Format format = Format::Tiff;
+    bool bigTiff = false;
+    TiffCompression compression = TiffCompression::None;
+    bool objectStreams = false;
+    bool linearize = false;
+    PdfEncryption encryption = PdfEncryption::None;
+    bool locked = false; // needs kLockedPassword to open
+    PdfCountDefect countDefect = PdfCountDefect::None;
+    PdfXrefDefect xrefDefect = PdfXrefDefect::None;
+    bool kidListedTwice = false; // the first page is listed a second time by its parent
+    bool incremental = false;    // incremental updates each add a share of the pages
+
+    bool isPdf() const { return format != Format::Tiff; }
+    // The program's own reader (the directory walk, the page-tree reader) answers for files of
+    // this kind itself rather than leaving them to libtiff or qpdf.
+    bool ownReaderAnswers() const { return xrefDefect == PdfXrefDefect::None; }
+};
+
+inline const char* const kLockedPassword = "secret";
+
+// Every kind the generators make.
+const std::vector<FileKind>& fileKinds();
+// The kind of that name; throws std::out_of_range when there is none.
+const FileKind& fileKind(const std::string& name);
+
+struct WrittenFile {
+    int leaves = -1;     // images or page-tree leaves written; -1 when writing failed
+    qint32 expected = 0; // the count a reader must give without a password
+};
+
+// Writes a file of `kind` with `pages` pages: a TIFF `width` pixels wide and half again as high;
+// a shaped PDF with its fan-out, updates and /Count error drawn from `rng`. A locked PDF whose
+// tree sits in object streams is expected to count 0, every other file its leaves.
+WrittenFile writeFileOfKind(const QString& path, const FileKind& kind, int pages, std::mt19937& rng,
+                            bool bigEndian = false, int width = 64);
+
+// What libtiff's directory chain or qpdf's page-tree walk (with the password of a locked file)
+// finds wrong with a file written as `kind` with `leaves` leaves: another count, a defect of the
+// kind missing, a locked file that opens without its password. Empty when the file checks.
+std::string referenceProblem(const QString& path, const FileKind& kind, int leaves);
+
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 

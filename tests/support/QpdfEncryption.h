@@ -20,23 +20,16 @@ inline QByteArray qpdfBytes(const std::string& s)
 inline pdfsecurity::Encryption encryptionOf(QPDF& pdf)
 {
     using pdfsecurity::Method;
-    QPDFObjectHandle trailer = pdf.getTrailer();
-    QPDFObjectHandle dict = trailer.getKey("/Encrypt");
-    auto string = [&](const char* key) {
+    QPDFObjectHandle trailer = pdf.getTrailer(), dict = trailer.getKey("/Encrypt");
+    const auto string = [&](const char* key) {
         QPDFObjectHandle value = dict.getKey(key);
         return value.isString() ? qpdfBytes(value.getStringValue()) : QByteArray();
     };
-    pdfsecurity::Encryption e;
-    e.filter = qpdfBytes(dict.getKey("/Filter").getName()).mid(1);
-    e.v = dict.getKey("/V").getIntValueAsInt();
-    e.r = dict.getKey("/R").getIntValueAsInt();
+    pdfsecurity::Encryption e{qpdfBytes(dict.getKey("/Filter").getName()).mid(1), dict.getKey("/V").getIntValueAsInt(),
+                              dict.getKey("/R").getIntValueAsInt()};
     if (dict.getKey("/Length").isInteger())
         e.lengthBits = dict.getKey("/Length").getIntValueAsInt();
-    e.o = string("/O");
-    e.u = string("/U");
-    e.oe = string("/OE");
-    e.ue = string("/UE");
-    e.perms = string("/Perms");
+    e.o = string("/O"), e.u = string("/U"), e.oe = string("/OE"), e.ue = string("/UE"), e.perms = string("/Perms");
     e.p = qint32(dict.getKey("/P").getIntValue());
     if (dict.getKey("/EncryptMetadata").isBool())
         e.encryptMetadata = dict.getKey("/EncryptMetadata").getBoolValue();

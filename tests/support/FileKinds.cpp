@@ -1,0 +1,190 @@
+// The builder's tables: the kinds of file it makes, and hand-written page trees. Apart from
+// Fixtures.cpp, which may have to be built as C++17 (see fuzz/CMakeLists.txt): the kinds are
+// written with designated initializers.
+
+#include "support/Fixtures.h"
+
+#include <stdexcept>
+
+namespace fixtures {
+
+const std::vector<FileKind>& fileKinds()
+{
+    using C = TiffCompression;
+    using E = PdfEncryption;
+    using D = PdfCountDefect;
+    static const std::vector<FileKind> kinds = {
+        {.name = "TIFF none"},
+        {.name = "TIFF LZW", .compression = C::Lzw},
+        {.name = "TIFF Deflate", .compression = C::Deflate},
+        {.name = "TIFF PackBits", .compression = C::PackBits},
+        {.name = "TIFF CCITT G3", .compression = C::Ccitt3},
+        {.name = "TIFF CCITT G4", .compression = C::Ccitt4},
+        {.name = "TIFF JPEG", .compression = C::Jpeg},
+        {.name = "TIFF ZSTD", .compression = C::Zstd},
+        {.name = "TIFF LZMA", .compression = C::Lzma},
+        {.name = "BigTIFF none", .bigTiff = true},
+        {.name = "BigTIFF LZW", .bigTiff = true, .compression = C::Lzw},
+        {.name = "BigTIFF Deflate", .bigTiff = true, .compression = C::Deflate},
+        {.name = "BigTIFF CCITT G4", .bigTiff = true, .compression = C::Ccitt4},
+        {.name = "PDF flat tree (qpdf)", .format = Format::Pdf},
+        {.name = "PDF balanced tree", .format = Format::ShapedPdf},
+        {.name = "PDF xref+obj. streams", .format = Format::Pdf, .objectStreams = true},
+        {.name = "PDF linearized", .format = Format::Pdf, .linearize = true},
+        {.name = "PDF linearized, obj. str.", .format = Format::Pdf, .objectStreams = true, .linearize = true},
+        {.name = "PDF incremental updates", .format = Format::ShapedPdf, .incremental = true},
+        {.name = "PDF RC4-128", .format = Format::Pdf, .encryption = E::Rc4_128},
+        {.name = "PDF AES-128", .format = Format::Pdf, .encryption = E::Aes128},
+        {.name = "PDF AES-256", .format = Format::Pdf, .encryption = E::Aes256},
+        {.name = "PDF AES-256, obj. streams", .format = Format::Pdf, .objectStreams = true, .encryption = E::Aes256},
+        {.name = "PDF locked RC4-128", .format = Format::Pdf, .encryption = E::Rc4_128, .locked = true},
+        {.name = "PDF locked AES-256", .format = Format::Pdf, .encryption = E::Aes256, .locked = true},
+        {.name = "PDF locked AES-256, obj. str.",
+         .format = Format::Pdf,
+         .objectStreams = true,
+         .encryption = E::Aes256,
+         .locked = true},
+        {.name = "PDF damaged: xref offsets", .format = Format::ShapedPdf, .xrefDefect = PdfXrefDefect::ShiftedOffsets},
+        {.name = "PDF damaged: startxref", .format = Format::ShapedPdf, .xrefDefect = PdfXrefDefect::WrongStartxref},
+        {.name = "PDF wrong /Count at root", .format = Format::ShapedPdf, .countDefect = D::WrongAtRoot},
+        {.name = "PDF wrong /Count inner", .format = Format::ShapedPdf, .countDefect = D::WrongInInnerNode},
+        {.name = "PDF no /Count at root", .format = Format::ShapedPdf, .countDefect = D::MissingAtRoot},
+        {.name = "PDF no /Count inner", .format = Format::ShapedPdf, .countDefect = D::MissingInInnerNodes},
+        {.name = "PDF wrong /Count, obj. str.",
+         .format = Format::ShapedPdf,
+         .objectStreams = true,
+         .countDefect = D::WrongAtRoot},
+        {.name = "PDF wrong /Count, AES-256",
+         .format = Format::ShapedPdf,
+         .encryption = E::Aes256,
+         .countDefect = D::WrongAtRoot},
+        {.name = "PDF no /Count, AES-256 obj. str.",
+         .format = Format::ShapedPdf,
+         .objectStreams = true,
+         .encryption = E::Aes256,
+         .countDefect = D::MissingAtRoot},
+        {.name = "PDF kid listed twice", .format = Format::ShapedPdf, .kidListedTwice = true},
+    };
+    return kinds;
+}
+
+const FileKind& fileKind(const std::string& name)
+{
+    for (const FileKind& kind : fileKinds()) {
+        if (name == kind.name)
+            return kind;
+    }
+    throw std::out_of_range("no file kind " + name);
+}
+
+const std::vector<OddPdf>& oddPdfs()
+{
+    static const std::vector<OddPdf> pdfs = [] {
+        const QByteArray catalog = "<< /Type /Catalog /Pages 2 0 R >>", page = "<< /Type /Page /Parent 2 0 R >>";
+        const auto tree = [&](const QByteArray& root, const QList<QByteArray>& more = {}) {
+            return pdfFromObjects(QList<QByteArray>{catalog, root} + more);
+        };
+        const auto replaced = [](QByteArray bytes, const QByteArray& from, const QByteArray& to) {
+            return bytes.replace(from, to);
+        };
+        QList<QByteArray> shared{catalog}; // each node lists the next twice: 2^40 paths to one page
+        for (int level = 3; level < 43; ++level)
+            shared << "<< /Type /Pages /Kids [" + QByteArray::number(level) + " 0 R " + QByteArray::number(level) +
+                          " 0 R] >>";
+        const QByteArray table = tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", {page, page});
+        const QByteArray streams = pdfWithStreams();
+        // Updates: a page added and listed twice, then freed (each listing a missing object, a page
+        // all the same), then a /Prev pointing back at the newest section: a loop.
+        QByteArray updated[2] = {table, streams};
+        QByteArray freed[2], looped[2];
+        for (int i = 0; i < 2; ++i) {
+            const int added = i == 0 ? 5 : 6;
+            const QByteArray kids = i == 0 ? "3 0 R 4 0 R " : "3 0 R ";
+            const QByteArray previous =
+                QByteArray::number(appendRevision(updated[i],
+                                                  {{2, "<< /Type /Pages /Kids [" + kids + QByteArray::number(added) +
+                                                           " 0 R " + QByteArray::number(added) + " 0 R] /Count 1 >>"},
+                                                   {added, "<< /Type /Page >>"}},
+                                                  added + 1));
+            freed[i] = updated[i];
+            const qint64 last = appendRevision(freed[i], {{added, {}}}, added + 1);
+            looped[i] = replaced(freed[i], "/Prev " + previous + " >>", "/Prev " + QByteArray::number(last) + " >>");
+        }
+        // A hybrid file: a classic table for objects 0 to 4 and 6, and /XRefStm naming the stream
+        // (object 6) that puts object 5, a page, in object stream 4.
+        const QByteArray inStream = "5 0 " + page;
+        QByteArray hybrid =
+            pdfFromObjects({catalog, "<< /Type /Pages /Kids [3 0 R 5 0 R 5 0 R] >>", page,
+                            "<< /Type /ObjStm /N 1 /First 4 /Length " + QByteArray::number(inStream.size()) +
+                                " >>\nstream\n" + inStream + "\nendstream",
+                            "null",
+                            "<< /Type /XRef /Size 7 /Index [5 1] /W [1 2 1] /Length 4 >>\nstream\n" +
+                                QByteArray("\x02\0\x04\0", 4) + "\nendstream"});
+        hybrid.replace(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 20, "6 1\n");
+        hybrid.replace("xref\n0 7\n", "xref\n0 5\n");
+        hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
+        const QByteArray onePage = tree("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", {page});
+        return std::vector<OddPdf>{
+            {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
+            {"no count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, page}), true},
+            {"huge count", tree("<< /Type /Pages /Kids [3 0 R] /Count 9999999999 >>", {page}), true},
+            {"nested",
+             tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 3 >>",
+                  {page, "<< /Type /Pages /Kids [5 0 R << /Type /Page >>] >>", "<< /Type /Pages /Kids [6 0 R] >>",
+                   page}),
+             true},
+            {"page listed thrice", tree("<< /Type /Pages /Kids [3 0 R 3 0 R 3 0 R 4 0 R] >>", {page, page}), true},
+            {"kids that are no dictionaries",
+             tree("<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 9 0 R 7 /N (s) [1] 1.5 true] >>",
+                  {page, "42", "<< /Kids [3 0 R] /Length 0 >>\nstream\n\nendstream"}),
+             true},
+            {"object that is null", tree("<< /Type /Pages /Kids [3 0 R 4 0 R 4 0 R] >>", {page, "null"}), true},
+            {"kids not an array", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, "<< /Kids 3 >>"}), true},
+            {"kids null", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, "<< /Kids null >>"}), true},
+            {"kids by reference", tree("<< /Type /Pages /Kids 4 0 R >>", {page, "[3 0 R 3 0 R]"}), true},
+            {"kids referring to nothing", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, "<< /Kids 9 0 R >>"}),
+             true},
+            {"kids key twice", tree("<< /Type /Pages /Kids [3 0 R] /Kids [3 0 R 3 0 R] >>", {page}), true},
+            {"root without kids", tree("<< /Type /Pages /Count 4 >>"), true},
+            {"root a page", tree("<< /Type /Page >>"), true},
+            {"no pages", pdfFromObjects({"<< /Type /Catalog >>"}), true},
+            {"pages not a dictionary", tree("7"), true},
+            {"chain of 100", pageTreeChain(100), true},
+            {"chain deeper than the reader walks", pageTreeChain(1000), false},
+            {"inner node twice", tree("<< /Type /Pages /Kids [4 0 R 4 0 R] >>", {page, "<< /Kids [3 0 R] >>"}), false},
+            {"shared nodes", pdfFromObjects(shared << "<< /Type /Page >>"), false},
+            {"loop", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, "<< /Type /Pages /Kids [2 0 R] >>"}), false},
+            {"self kid", tree("<< /Type /Pages /Kids [2 0 R] /Count 9999999999 >>"), false},
+            {"null kid in place", tree("<< /Type /Pages /Kids [3 0 R null] >>", {page}), false},
+            {"inner node in place", tree("<< /Type /Pages /Kids [<< /Kids [3 0 R] >>] >>", {page}), false},
+            {"pages pointing at a page",
+             pdfFromObjects({"<< /Type /Catalog /Pages 3 0 R >>", "<< /Kids [3 0 R 3 0 R] >>", page}), false},
+            {"name with escapes", tree("<< /Type /Pages /K#69ds [3 0 R] >>", {page}), false},
+            {"update over a table", updated[0], true},
+            {"update over a stream", updated[1], true},
+            {"freed in an update over a table", freed[0], true},
+            {"freed in an update over a stream", freed[1], true},
+            {"update loop over a table", looped[0], false},
+            {"update loop over a stream", looped[1], false},
+            {"hybrid", hybrid, true},
+            {"hybrid without its stream", replaced(hybrid, "/XRefStm", "/NoXRefStm"), true},
+            {"streams", streams, true},
+            {"offsets shifted", replaced(table, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"),
+             false},
+            {"stream offsets shifted",
+             replaced(streams, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"), false},
+            {"no startxref", replaced(table, "startxref", "startxrex"), false},
+            {"stream without startxref", replaced(streams, "startxref", "startxrex"), false},
+            {"cut", table.left(table.size() / 2), false},
+            {"stream cut", streams.left(streams.size() / 2), false},
+            {"huge size", replaced(onePage, "/Size 4", "/Size 2000000000"), true},
+            {"huge subsection", replaced(onePage, "xref\n0 4\n", "xref\n0 2000000000\n"), false},
+            {"far subsection", replaced(onePage, "xref\n0 4\n", "xref\n4000000000 4\n"), false},
+            {"huge stream size", replaced(streams, "/Size 6", "/Size 2000000000 /Index [0 2000000000]"), false},
+            {"huge object stream", replaced(streams, "/N 1", "/N 2000000000"), false},
+        };
+    }();
+    return pdfs;
+}
+
+} // namespace fixtures
