@@ -62,6 +62,8 @@ constexpr double kTargetOverMuPdf = 2.8;
 
 using bench::CorpusFile;
 using bench::Measurement;
+using fixtures::PdfCountDefect;
+using fixtures::PdfXrefDefect;
 
 // Weights are files at scale 1: 1,500 TIFFs and 1,500 PDFs. Encrypted PDFs are a few, as in
 // the archives the program counts: 130 of the 1,500 (75 of them AES-256), damaged ones 40.
@@ -326,8 +328,34 @@ size_t checkCorpus(const std::vector<CorpusFile>& files)
 {
     size_t failures = 0;
     for (const CorpusFile& file : files) {
-        const std::string problem =
-            fixtures::referenceProblem(QFile::decodeName(file.nativePath), kKinds[file.kind], file.leaves);
+        const bench::FileKind& kind = kKinds[file.kind];
+        const QString path = QFile::decodeName(file.nativePath);
+        std::string problem;
+        const int walked = fixtures::referenceCount(path, kind.isPdf(), kind.locked ? bench::kLockedPassword : "");
+        if (walked != file.leaves)
+            problem = (kind.isPdf() ? "qpdf walks " : "libtiff counts ") + std::to_string(walked) + "; ";
+        if (kind.locked && fixtures::referenceCount(path, true) >= 0)
+            problem += "opens without its password; ";
+        if (kind.isPdf() && !kind.locked &&
+            (kind.countDefect != PdfCountDefect::None || kind.xrefDefect != PdfXrefDefect::None)) {
+            try {
+                QPDF pdf;
+                pdf.setSuppressWarnings(true);
+                pdf.processFile(file.nativePath.constData());
+                QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+                const bool hasCount = root.hasKey("/Count") && root.getKey("/Count").isInteger();
+                if (kind.countDefect == PdfCountDefect::MissingAtRoot && hasCount)
+                    problem += "the root has a /Count; ";
+                if (kind.countDefect == PdfCountDefect::WrongAtRoot &&
+                    (!hasCount || root.getKey("/Count").getIntValue() == file.leaves))
+                    problem += "the root's /Count is right; ";
+                pdf.getAllPages();
+                if (kind.xrefDefect != PdfXrefDefect::None && !pdf.anyWarnings())
+                    problem += "qpdf read it without a warning; ";
+            } catch (const std::exception& e) {
+                problem += std::string("qpdf: ") + e.what();
+            }
+        }
         if (!problem.empty()) {
             ++failures;
             std::fprintf(stderr, "corpus check: %s (%d written): %s\n", file.nativePath.constData(), file.leaves,

@@ -21,9 +21,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <exception>
-#include <memory>
 
 namespace fuzzcheck {
 
@@ -87,6 +85,8 @@ template <typename Check> Failure guarded(const char* what, const Check& check)
 {
     try {
         return check();
+    } catch (const CountingBudget::Exceeded&) {
+        return std::nullopt; // a bound: what the counter reports, not a failure
     } catch (const std::exception& e) {
         return std::string("exception escaped ") + what + ": " + e.what();
     } catch (...) {
@@ -142,31 +142,26 @@ Failure pdfTree(const std::uint8_t* data, std::size_t size)
 {
     ScratchFile file(data, size);
     std::optional<pdftree::PageTreeCount> quick;
-    const Failure failure = guarded("the page-tree reader", [&]() -> Failure {
-        pagecount::FileReader reader(file.path());
-        if (!file.ok() || !reader.isOpen())
-            return std::nullopt;
-        try {
+    if (const Failure failure = guarded("the page-tree reader", [&]() -> Failure {
+            pagecount::FileReader reader(file.path());
             CountingBudget budget(kLimits); // the counter's own bounds, so that both readers stop where it would
-            quick = pdftree::countPages(reader, QByteArray(), budget);
-        } catch (const CountingBudget::Exceeded&) {
-        }
-        return std::nullopt;
-    });
-    if (failure || !quick)
+            if (reader.isOpen())
+                quick = pdftree::countPages(reader, QByteArray(), budget);
+            return std::nullopt;
+        }))
         return failure;
     // Where qpdf cannot open the file or walk its tree (a loop, a locked file), any answer goes.
     size_t pages = 0;
     try {
         CountingBudget budget(kLimits);
-        auto pdf = std::make_unique<QPDF>();
-        pdf->setSuppressWarnings(true);
-        pdf->processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
-        pages = pdf->getAllPages().size();
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
+        pages = pdf.getAllPages().size();
     } catch (...) {
         return std::nullopt;
     }
-    if (pages != quick->pages)
+    if (quick && pages != quick->pages)
         return "page-tree reader counts " + std::to_string(quick->pages) + " pages, qpdf " + std::to_string(pages);
     return std::nullopt;
 }

@@ -139,10 +139,9 @@ struct WrittenFile {
 WrittenFile writeFileOfKind(const QString& path, const FileKind& kind, int pages, std::mt19937& rng,
                             bool bigEndian = false, int width = 64);
 
-// What libtiff's directory chain or qpdf's page-tree walk (with the password of a locked file)
-// finds wrong with a file written as `kind` with `leaves` leaves: another count, a defect of the
-// kind missing, a locked file that opens without its password. Empty when the file checks.
-std::string referenceProblem(const QString& path, const FileKind& kind, int leaves);
+// The count of the reference readers: libtiff's directory chain for a TIFF, qpdf's page-tree
+// walk for a PDF opened with `password`; -1 where they cannot read the file.
+int referenceCount(const QString& path, bool isPdf, const char* password = "");
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
