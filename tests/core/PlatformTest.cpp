@@ -28,8 +28,10 @@ TEST(Platform, LogsOneLinePerErrorAndKeepsUserDefaultsAtOnce)
     platform::logError("showAbout", "disk full");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error in showAbout : disk full\n");
 
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    // QSettings takes its folder from the environment once per process.
+    static QTemporaryDir config;
+    static const bool configured = qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    ASSERT_TRUE(configured);
     for (const bool value : {true, false}) {
         EXPECT_NE(platform::userDefaultBool("INCLUDESUBFOLDERS"), value);
         platform::setUserDefaultBool("INCLUDESUBFOLDERS", value);
@@ -71,36 +73,44 @@ TEST(Platform, ReadsOnlyUtf8TextAndWritesTextAtomically)
 }
 
 // Each call runs on the main thread, at once when made there, and has run when it returns.
-// Quitting releases a worker waiting for a call, and refuses every later one.
+// Quitting releases a worker waiting for a call, and refuses every later one. In a process of its
+// own: quitting is for good, and a later application object may take this one's address.
 TEST(MainThread, RunsCallsOnTheMainThreadUntilQuitting)
 {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    const auto mainThread = std::this_thread::get_id();
-    std::atomic_int ran{0};
-    std::atomic_bool onMain{true}, refused{false};
-    EXPECT_TRUE(performOnMainThread([&] { ++ran; }));
-    EXPECT_EQ(ran, 1);
-    std::thread worker([&] {
-        for (int before = ran; !refused; before = ran) {
-            refused = !performOnMainThread([&] {
-                onMain = onMain && std::this_thread::get_id() == mainThread;
-                if (++ran == 50)
-                    QCoreApplication::quit();
-            });
-            EXPECT_EQ(ran, before + int(!refused));
-        }
-    });
-    QTimer::singleShot(10000, &app, [] { std::abort(); });
-    QCoreApplication::exec();
-    worker.join();
-    EXPECT_TRUE(refused && onMain && isApplicationQuitting());
-    EXPECT_GE(ran.load(), 50);
-    bool late = true;
-    std::thread([&] { late = performOnMainThread([] {}); }).join();
-    EXPECT_FALSE(late);
+    const pid_t child = fork();
+    if (child == 0) {
+        int argc = 1;
+        char name[] = "test";
+        char* argv[] = {name, nullptr};
+        QCoreApplication app(argc, argv);
+        const auto mainThread = std::this_thread::get_id();
+        std::atomic_int ran{0};
+        std::atomic_bool onMain{true}, refused{false};
+        EXPECT_TRUE(performOnMainThread([&] { ++ran; }));
+        EXPECT_EQ(ran, 1);
+        std::thread worker([&] {
+            for (int before = ran; !refused; before = ran) {
+                refused = !performOnMainThread([&] {
+                    onMain = onMain && std::this_thread::get_id() == mainThread;
+                    if (++ran == 50)
+                        QCoreApplication::quit();
+                });
+                EXPECT_EQ(ran, before + int(!refused));
+            }
+        });
+        QTimer::singleShot(10000, &app, [] { std::abort(); });
+        QCoreApplication::exec();
+        worker.join();
+        EXPECT_TRUE(refused && onMain && isApplicationQuitting());
+        EXPECT_GE(ran.load(), 50);
+        bool late = true;
+        std::thread([&] { late = performOnMainThread([] {}); }).join();
+        EXPECT_FALSE(late);
+        _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace
