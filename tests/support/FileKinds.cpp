@@ -174,6 +174,8 @@ const std::vector<OddPdf>& oddPdfs()
             {"stream offsets shifted",
              replaced(streams, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"), false},
             {"no startxref", replaced(table, "startxref", "startxrex"), false},
+            {"entry offset not a number", replaced(table, "0000000000 65535 f", "000000000: 65535 f"), false},
+            {"entry generation not a number", replaced(table, "0000000000 65535 f", "0000000000 6553: f"), false},
             {"stream without startxref", replaced(streams, "startxref", "startxrex"), false},
             {"cut", table.left(table.size() / 2), false},
             {"stream cut", streams.left(streams.size() / 2), false},
