@@ -14,6 +14,7 @@ const std::vector<FileKind>& fileKinds()
     using E = PdfEncryption;
     using D = PdfCountDefect;
     constexpr Format P = Format::Pdf, S = Format::ShapedPdf;
+    constexpr E Aes = E::Aes256;
     static const std::vector<FileKind> kinds = {
         {.name = "TIFF none"},
         {.name = "TIFF LZW", .compression = C::Lzw},
@@ -36,19 +37,19 @@ const std::vector<FileKind>& fileKinds()
         {.name = "PDF incremental updates", .format = S, .incremental = true},
         {.name = "PDF RC4-128", .format = P, .encryption = E::Rc4_128},
         {.name = "PDF AES-128", .format = P, .encryption = E::Aes128},
-        {.name = "PDF AES-256", .format = P, .encryption = E::Aes256},
-        {.name = "PDF AES-256, obj. streams", .format = P, .objectStreams = true, .encryption = E::Aes256},
+        {.name = "PDF AES-256", .format = P, .encryption = Aes},
+        {.name = "PDF AES-256, obj. streams", .format = P, .objectStreams = true, .encryption = Aes},
         {.name = "PDF RC4-40, obj. str.", .format = P, .objectStreams = true, .encryption = E::Rc4_40},
         {.name = "PDF RC4-128, obj. str.", .format = P, .objectStreams = true, .encryption = E::Rc4_128},
         {.name = "PDF RC4-128 R4, obj. str.", .format = P, .objectStreams = true, .encryption = E::Rc4_128R4},
         {.name = "PDF AES-128, obj. str.", .format = P, .objectStreams = true, .encryption = E::Aes128},
         {.name = "PDF AES-256 R5, obj. str.", .format = P, .objectStreams = true, .encryption = E::Aes256R5},
         {.name = "PDF locked RC4-128", .format = P, .encryption = E::Rc4_128, .locked = true},
-        {.name = "PDF locked AES-256", .format = P, .encryption = E::Aes256, .locked = true},
+        {.name = "PDF locked AES-256", .format = P, .encryption = Aes, .locked = true},
         {.name = "PDF locked AES-256, obj. str.",
          .format = P,
          .objectStreams = true,
-         .encryption = E::Aes256,
+         .encryption = Aes,
          .locked = true},
         {.name = "PDF damaged: xref offsets", .format = S, .xrefDefect = PdfXrefDefect::ShiftedOffsets},
         {.name = "PDF damaged: startxref", .format = S, .xrefDefect = PdfXrefDefect::WrongStartxref},
@@ -57,11 +58,11 @@ const std::vector<FileKind>& fileKinds()
         {.name = "PDF no /Count at root", .format = S, .countDefect = D::MissingAtRoot},
         {.name = "PDF no /Count inner", .format = S, .countDefect = D::MissingInInnerNodes},
         {.name = "PDF wrong /Count, obj. str.", .format = S, .objectStreams = true, .countDefect = D::WrongAtRoot},
-        {.name = "PDF wrong /Count, AES-256", .format = S, .encryption = E::Aes256, .countDefect = D::WrongAtRoot},
+        {.name = "PDF wrong /Count, AES-256", .format = S, .encryption = Aes, .countDefect = D::WrongAtRoot},
         {.name = "PDF no /Count, AES-256 obj. str.",
          .format = S,
          .objectStreams = true,
-         .encryption = E::Aes256,
+         .encryption = Aes,
          .countDefect = D::MissingAtRoot},
         {.name = "PDF kid listed twice", .format = S, .kidListedTwice = true},
     };
