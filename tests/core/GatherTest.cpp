@@ -1,6 +1,6 @@
-// Gathering: folder scans and admission on one thread and on several, over
-// plain trees and over trees that change under the scan or are built to trap
-// it; the collection job around them; import lists.
+// Gathering: folder scans and admission on one thread and on several, over plain trees and over
+// trees that change under the scan or are built to trap it; the collection job around them; import
+// lists.
 
 #include "app/Platform.h"
 #include "app/Utilities.h"
@@ -37,8 +37,8 @@ protected:
     void TearDown() override
     {
         platform::setLogSink({});
-        // By bytes: QDir removes neither names that are not UTF-8 nor what is in
-        // unreadable folders.
+        // By bytes: QDir removes neither names that are not UTF-8 nor what is in unreadable
+        // folders.
         ::chmod(path("root/locked").constData(), 0755);
         ::nftw(
             path({}).constData(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); }, 16,
@@ -48,9 +48,8 @@ protected:
     // Paths in their bytes, relative to the test's folder.
     QByteArray path(const QByteArray& relative) const { return QFile::encodeName(m_dir.path()) + '/' + relative; }
     QUrl url(const QByteArray& relative) const { return FileItem::fileUrl(path(relative)); }
-    // Makes the folders on the way and a TIFF of `pages` pages, or for a .pdf
-    // name a PDF, under a plain name first and then renamed: the name's bytes may
-    // be more than Qt's text can hold.
+    // Makes the folders on the way and a TIFF of `pages` pages, or for a .pdf name a PDF, under a
+    // plain name first and then renamed: the name's bytes may be more than Qt's text can hold.
     void file(const QByteArray& relative, int pages = 1)
     {
         ASSERT_TRUE(QDir().mkpath(QFileInfo(QFile::decodeName(path(relative))).path()));
@@ -82,11 +81,10 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(Threads, Gather, ::testing::Values(1, 4));
 
-// Folders in name order, depth first where subfolders are asked for; hidden
-// entries only when chosen directly; links to folders not followed; the six
-// extensions compared exactly; a file chosen directly listed even when it is
-// not there; two URL texts for one file two items; the totals refreshed after
-// each file; nothing added twice; files given as files taken as given.
+// Folders in name order, depth first where subfolders are asked for; hidden entries only when
+// chosen directly; links to folders not followed; the six extensions compared exactly; a file
+// chosen directly listed even when it is not there; two URL texts for one file two items; the
+// totals refreshed after each file; nothing added twice; files given as files taken as given.
 TEST_P(Gather, ScansInNameOrderAndAdmitsTheSixExtensionsExactly)
 {
     for (const char* name : {"root/a.tif", "root/c.Tif", "root/m/h.tif", "root/m/n/i.tif", "root/z.tif", "root/.x.tif",
@@ -133,11 +131,10 @@ TEST_P(Gather, ScansInNameOrderAndAdmitsTheSixExtensionsExactly)
     EXPECT_TRUE(log.isEmpty());
 }
 
-// Once the scan is at its first entry the tree changes under it: a folder is
-// removed, one becomes a file, one a link, one unreadable, a file goes before
-// it is measured. Looping links are files to the scan. It passes over what it
-// cannot read, with the error, and is neither trapped nor made to enter
-// anything twice; found files that went are listed, with nothing measured.
+// Once the scan is at its first entry the tree changes under it: a folder is removed, one becomes a
+// file, one a link, one unreadable, a file goes before it is measured. Looping links are files to
+// the scan. It passes over what it cannot read, with the error, and is neither trapped nor made to
+// enter anything twice; found files that went are listed, with nothing measured.
 TEST_P(Gather, PassesOverWhatVanishesTurnsUnreadableOrLoops)
 {
     for (const char* name : {"root/a/1.tif", "root/gone/2.tif", "root/file/3.tif", "root/link/4.tif",
@@ -171,9 +168,8 @@ TEST_P(Gather, PassesOverWhatVanishesTurnsUnreadableOrLoops)
     EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
 }
 
-// Names in any bytes (not UTF-8, Latin-1 with a "%", tabs, line breaks, quotes)
-// are listed, and each item's URL, also as text, leads back to its bytes and is
-// measured again through it.
+// Names in any bytes (not UTF-8, Latin-1 with a "%", tabs, line breaks, quotes) are listed, and
+// each item's URL, also as text, leads back to its bytes and is measured again through it.
 TEST_P(Gather, NamesInAnyBytesAreListedAndReachedAgain)
 {
     const Paths names = {"root/a\tb.tif", "root/bad\xff\xfd name.tif", "root/bad\xff\xfe name.tif",
@@ -193,8 +189,8 @@ TEST_P(Gather, NamesInAnyBytesAreListedAndReachedAgain)
     }
 }
 
-// Cancel pressed while the 15th file is admitted: that file is the last one
-// listed. A failure inside the scan is logged once and keeps what was admitted.
+// Cancel pressed while the 15th file is admitted: that file is the last one listed. A failure
+// inside the scan is logged once and keeps what was admitted.
 TEST_P(Gather, CancelAndFailureKeepWhatWasAdmitted)
 {
     for (int i = 0; i < 36; ++i)
@@ -210,9 +206,8 @@ TEST_P(Gather, CancelAndFailureKeepWhatWasAdmitted)
     EXPECT_EQ(log, QStringList({"Error in (addFolderToList:) : boom"}));
 }
 
-// The job calls the window in order and sorts only when the list grew; a
-// failure is logged and the window still returns to idle. The time taken, as
-// the window shows it.
+// The job calls the window in order and sorts only when the list grew; a failure is logged and the
+// window still returns to idle. The time taken, as the window shows it.
 TEST(CollectionJob, CallsTheWindowInOrderAndSortsOnlyWhenTheListGrew)
 {
     QStringList log;
@@ -238,13 +233,11 @@ TEST(CollectionJob, CallsTheWindowInOrderAndSortsOnlyWhenTheListGrew)
     EXPECT_EQ(failing.files().size(), 1);
 
     const QDateTime start(QDate(2026, 1, 1), QTime(10, 0, 0));
-    const std::pair<qint64, const char*> taken[] = {
-        {3605'000, "1 hr(s) 5 sec(s) "},
-        {59'000, "59 sec(s) "},
-        {(25 * 3600 + 61) * 1000, "25 hr(s) 1 min(s) 1 sec(s) "},
-        {900, "0 sec(s)"},
-        {-30'000, "0 sec(s)"},
-    };
+    const std::pair<qint64, const char*> taken[] = {{3605'000, "1 hr(s) 5 sec(s) "},
+                                                    {59'000, "59 sec(s) "},
+                                                    {(25 * 3600 + 61) * 1000, "25 hr(s) 1 min(s) 1 sec(s) "},
+                                                    {900, "0 sec(s)"},
+                                                    {-30'000, "0 sec(s)"}};
     for (const auto& [milliseconds, text] : taken)
         EXPECT_EQ(timeTakenString(start, start.addMSecs(milliseconds)), QStringLiteral("Total Time Taken : ") + text);
     EXPECT_EQ(timeTakenString(std::nullopt, start) + timeTakenString(start, std::nullopt), "");
@@ -255,10 +248,9 @@ QStringList parse(const QString& text, const QStringList& types = allowedFileTyp
     return fixtures::localPaths(parseImportList(text, types));
 }
 
-// Lines end at a line feed, one carriage return before it dropped; each is
-// taken as written (not trimmed, cleaned or split; relative to the folder
-// current when parsed; leading slashes one), once, when its extension is one of
-// the six in any letter case.
+// Lines end at a line feed, one carriage return before it dropped; each is taken as written (not
+// trimmed, cleaned or split; relative to the folder current when parsed; leading slashes one),
+// once, when its extension is one of the six in any letter case.
 TEST(ImportListParser, TakesLinesAsWrittenWithAnAcceptedExtensionOnceEach)
 {
     QTemporaryDir dir;
@@ -282,8 +274,8 @@ TEST(ImportListParser, TakesLinesAsWrittenWithAnAcceptedExtensionOnceEach)
         EXPECT_EQ(parse(QString::fromUtf8(text)), paths) << text;
     ASSERT_TRUE(QDir::setCurrent(previous));
     EXPECT_EQ(parse("sub/x.pdf"), QStringList({previous + "/sub/x.pdf"}));
-    // Types are compared upper-cased: lower-case entries alone accept nothing,
-    // and an empty entry never accepts a line without an extension.
+    // Types are compared upper-cased: lower-case entries alone accept nothing, and an empty entry
+    // never accepts a line without an extension.
     EXPECT_EQ(parse("/a.pdf\n/b.PDF", {"pdf"}) + parse("/a.pdf", {}), QStringList());
     EXPECT_EQ(parse("/a\n\n/b.pdf", {"", "PDF"}), QStringList({"/b.pdf"}));
 }

@@ -1,5 +1,5 @@
-// The listed files and what the list commands do with them: the items and their
-// texts, sorting, moves, check marks, totals and export.
+// The listed files and what the list commands do with them: the items and their texts, sorting,
+// moves, check marks, totals and export.
 
 #include "list/Exporter.h"
 #include "list/FileSorting.h"
@@ -38,10 +38,9 @@ QString names(const FileList& files)
     return result.join(' ');
 }
 
-// Size (allocated blocks) and pages are measured once, when the item is made,
-// also for a file that is not there; dates are read each time. A relative path
-// is taken against the current folder, not cleaned; a URL that is no file makes
-// no item.
+// Size (allocated blocks) and pages are measured once, when the item is made, also for a file that
+// is not there; dates are read each time. A relative path is taken against the current folder, not
+// cleaned; a URL that is no file makes no item.
 TEST(FileItem, MeasuresOnceAndReadsDatesEachTime)
 {
     QTemporaryDir dir;
@@ -82,8 +81,7 @@ TEST(FileItem, EqualityAndTextsComeFromThePathAsWritten)
         {"/data/Scans.v2/report.final.TIFF", "report.final.TIFF", "/data/Scans.v2", "TIFF"},
         {"/data.d/README", "README", "/data.d", ""},
         {"/a.pdf", "a.pdf", "/", "pdf"},
-        {"", "", "", ""},
-    };
+        {"", "", "", ""}};
     for (const auto& [path, name, location, type] : cases) {
         const auto item = FileItem::makeForTesting(path, 2, 0);
         EXPECT_EQ(QStringList({item->name(), item->location(), item->type(), item->typeToUpper()}),
@@ -91,9 +89,8 @@ TEST(FileItem, EqualityAndTextsComeFromThePathAsWritten)
     }
 }
 
-// Cells by column identifier in any letter case; dates as "dd-MMM-yyyy h:mm a";
-// sizes in KB up to a million bytes, then with one decimal in MB, GB and TB,
-// whatever the process's locale.
+// Cells by column identifier in any letter case; dates as "dd-MMM-yyyy h:mm a"; sizes in KB up to a
+// million bytes, then with one decimal in MB, GB and TB, whatever the process's locale.
 TEST(FileItem, DisplayTexts)
 {
     const auto item = FileItem::makeForTesting("/x/a.tif", 7, 1500);
@@ -128,9 +125,8 @@ TEST(FileItem, DisplayTexts)
     std::setlocale(LC_ALL, "C");
 }
 
-// Texts by letter case ignored and digit runs by value (in the C locale too),
-// numbers as numbers, unchecked first, later keys breaking ties, unknown keys
-// ordering nothing.
+// Texts by letter case ignored and digit runs by value (in the C locale too), numbers as numbers,
+// unchecked first, later keys breaking ties, unknown keys ordering nothing.
 TEST(FileSorting, OrdersByEveryKeyAndBreaksTiesWithTheLaterOnes)
 {
     const QLocale english(QLocale::English, QLocale::UnitedStates);
@@ -157,8 +153,7 @@ TEST(FileSorting, OrdersByEveryKeyAndBreaksTiesWithTheLaterOnes)
     EXPECT_EQ(names(files), "x3 x2. x1 x0. p10 p9 P2 p1 b A");
     EXPECT_TRUE(filesorting::isSortKey("DATEMODIFIED") && !filesorting::isSortKey("sizeInKB"));
 
-    // A header click makes its key primary (reversed when it was), the others
-    // tie-breakers.
+    // A header click makes its key primary (reversed when it was), the others tie-breakers.
     SortDescriptors order;
     for (const char* key : {"name", "name", "pages", "size", "name"})
         order = filesorting::sortDescriptorsAfterClick(order, key);
@@ -186,8 +181,7 @@ TEST(FileSorting, DatesCompareAsDatesWithAbsentDatesFirst)
     EXPECT_EQ(names(files), "a c b gone");
 }
 
-// Moves carry blocks of rows and the selection follows; check marks by tag on
-// rows or on all.
+// Moves carry blocks of rows and the selection follows; check marks by tag on rows or on all.
 TEST(ListEdits, MovesAndCheckMarks)
 {
     const struct {
@@ -223,8 +217,8 @@ TEST(ListEdits, MovesAndCheckMarks)
     }
 }
 
-// TIFF and PDF sums by type (check marks play no part) of the selected rows
-// and, as running sums past 32 bits, of the whole list.
+// TIFF and PDF sums by type (check marks play no part) of the selected rows and, as running sums
+// past 32 bits, of the whole list.
 TEST(Totals, SumsAndTextsOfTheSelectedRowsAndOfTheWholeList)
 {
     FileList list = listOf({"/s/a.tif", "/s/b.TIFF", "/s/c.pdf", "/s/a.tif", "/s/d.jpg", "/s/e.Pdf"});

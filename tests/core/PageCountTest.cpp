@@ -1,8 +1,7 @@
-// Page counting against the reference readers: every file the builder makes
-// counts what qpdf's page-tree walk and libtiff's directory chain find, and the
-// program's own reader (the PDF page-tree reader, the TIFF directory walk)
-// answers for it itself wherever it should, with the same count, rather than
-// handing it over to the reference reader behind it.
+// Page counting against the reference readers: every file the builder makes counts what qpdf's
+// page-tree walk and libtiff's directory chain find, and the program's own reader (the PDF
+// page-tree reader, the TIFF directory walk) answers for it itself wherever it should, with the
+// same count, rather than handing it over to the reference reader behind it.
 
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
@@ -22,8 +21,7 @@
 
 namespace {
 
-// The answer of the program's own reader for the file at `path`, never handed
-// over.
+// The answer of the program's own reader for the file at `path`, never handed over.
 std::optional<pdftree::PageTreeCount> ownReader(const QString& path, bool isPdf, const QByteArray& password = {})
 {
     pagecount::FileReader file(QFile::encodeName(path));
@@ -34,15 +32,14 @@ std::optional<pdftree::PageTreeCount> ownReader(const QString& path, bool isPdf,
     return walked ? std::optional<pdftree::PageTreeCount>({*walked, false}) : std::nullopt;
 }
 
-// A password opens an encrypted PDF as its user's or its owner's; any other
-// leaves it locked, its tree readable outside encrypted object streams alone.
+// A password opens an encrypted PDF as its user's or its owner's; any other leaves it locked, its
+// tree readable outside encrypted object streams alone.
 TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnswers)
 {
     QTemporaryDir dir;
     std::mt19937 rng(20261207);
     for (const fixtures::FileKind& kind : fixtures::fileKinds()) {
-        // Large enough that the directories and cross-reference data span many
-        // reads.
+        // Large enough that the directories and cross-reference data span many reads.
         for (const int pages : {1, 9, kind.isPdf() ? 500 : 60}) {
             SCOPED_TRACE(testing::Message() << kind.name << ", " << pages << " pages");
             const QString path = dir.filePath(kind.isPdf() ? "f.pdf" : "f.tif");
@@ -64,11 +61,10 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
     }
 }
 
-// The builder's odd PDFs, as written and as qpdf writes them anew (where it can
-// read them) with a classic table, with object streams and a cross-reference
-// stream, and linearized; and a file too large to be read at once, read in
-// windows: pages between large streams, the cross-reference data far from the
-// objects it lists.
+// The builder's odd PDFs, as written and as qpdf writes them anew (where it can read them) with a
+// classic table, with object streams and a cross-reference stream, and linearized; and a file too
+// large to be read at once, read in windows: pages between large streams, the cross-reference data
+// far from the objects it lists.
 TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoesNotUnderstand)
 {
     QTemporaryDir dir;
@@ -120,8 +116,8 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
     }
 }
 
-// The content decides between TIFF and PDF, and only a name ending in ".pdf" in
-// any letter case is read as a PDF; whatever cannot be read counts 0.
+// The content decides between TIFF and PDF, and only a name ending in ".pdf" in any letter case is
+// read as a PDF; whatever cannot be read counts 0.
 TEST(PageCount, ContentDecidesTheFormatTheNameAdmitsPdfsAndTheUnreadableCountZero)
 {
     QTemporaryDir dir;
