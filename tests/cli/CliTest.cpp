@@ -1,11 +1,15 @@
 // Drives the real folimeter-cli binary over trees made at test time.
 
+#include "app/SurrogateEscape.h"
 #include "core/FakeJobHost.h"
 #include "list/Exporter.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -13,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <random>
 
 namespace {
 
@@ -22,11 +27,17 @@ struct CliRun {
     QByteArray err;
 };
 
-CliRun runCli(const QStringList& arguments, const QByteArray& input = {}, const QString& workingDirectory = {})
+// Runs folimeter-cli with `arguments`, or a `shell` command line in which "$0" is the program
+// (for what QProcess cannot give it: arguments that are not UTF-8, a closed standard output).
+CliRun runCli(const QStringList& arguments, const QByteArray& input = {}, const QString& workingDirectory = {},
+              const QString& shell = {})
 {
     QProcess process;
     process.setWorkingDirectory(workingDirectory);
-    process.start(QStringLiteral(FOLIMETER_CLI_PATH), arguments);
+    if (shell.isEmpty())
+        process.start(QStringLiteral(FOLIMETER_CLI_PATH), arguments);
+    else
+        process.start("/bin/sh", {"-c", shell, QStringLiteral(FOLIMETER_CLI_PATH)});
     process.write(input);
     process.closeWriteChannel();
     EXPECT_TRUE(process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit);
@@ -39,10 +50,34 @@ QByteArray windowExport(const QString& path, bool includeSubfolders = true)
     FakeHost host;
     const Arguments drop{{QUrl::fromLocalFile(path)}, true, includeSubfolders};
     loadURLs(host, &drop, 1);
-    return exporter::text(host.files()).toUtf8();
+    return exporter::encode(host.files());
 }
 
 // The name and pages of each exported line after the header.
+// The fields of each record of delimited text: a record ends at `lineEnd`, a field at
+// `separator`, and a quoted field may hold both, its quotes doubled (RFC 4180).
+QList<QStringList> records(const QString& text, QChar separator, const QString& lineEnd)
+{
+    QList<QStringList> rows{{}};
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (quoted && text.mid(i, 2) == "\"\"") {
+            field += text[i++];
+        } else if (text[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && (text[i] == separator || text.mid(i, lineEnd.size()) == lineEnd)) {
+            rows.last() << std::exchange(field, {});
+            if (text[i] != separator)
+                rows << QStringList();
+            i += text[i] == separator ? 0 : lineEnd.size() - 1;
+        } else {
+            field += text[i];
+        }
+    }
+    return rows.mid(0, rows.size() - 1);
+}
+
 QByteArray namesAndPages(const QByteArray& exported)
 {
     QByteArrayList rows;
@@ -61,6 +96,8 @@ protected:
                     fixtures::writeTiff(root + "/.x.tif") && fixtures::writeTiff(root + "/sub/s.tif", {.pages = 5}));
         windowExport(root); // reads every file once, so that the access dates settle
     }
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    void TearDown() override { QProcess::execute("rm", {"-rf", dir.path()}); }
     QTemporaryDir dir;
     QString root = dir.filePath("tree");
 };
@@ -101,14 +138,86 @@ TEST_F(Cli, FailuresAndBadUsageAreReported)
         {{"--bad", a}, {}, 2, "Unknown option", ""},
         {{"-j", "0", a}, {}, 2, "--jobs needs", ""},
         {{"-l-", "-l", "-"}, {}, 2, "only once", ""},
+        {{"--format", "xml", a}, {}, 2, "--format needs tsv, csv or json", ""},
+        {{"--list", "/dev/zero", a},
+         {},
+         1,
+         "cannot read list '/dev/zero': line 1 is longer than 4096 bytes",
+         "a.tif 3"},
+        {{"//Folimeter-Test-Missing", a}, {}, 1, "cannot read '/Folimeter-Test-Missing': No such file", "a.tif 3"},
+        {{root + "/c.Tif", a},
+         {},
+         0,
+         "skipped '" + QFile::encodeName(root) + "/c.Tif': not a .tif, .tiff or .pdf name",
+         "a.tif 3"},
         {{""}, {}, 2, "empty path", ""}};
     for (const auto& [arguments, input, code, reason, listed] : cases) {
         const CliRun run = runCli(arguments, input);
         EXPECT_EQ(run.code, code) << qPrintable(arguments.join(' '));
         EXPECT_EQ(namesAndPages(run.out), listed);
-        EXPECT_TRUE(run.err.contains(reason) && (code == 1 || run.err.count('\n') == 1)) << run.err.data();
+        EXPECT_TRUE(run.err.contains(reason) && (code != 2 || run.err.count('\n') == 1)) << run.err.data();
     }
     EXPECT_TRUE(runCli({"--help"}).out.startsWith("Usage: folimeter-cli [options] PATH..."));
+}
+
+TEST_F(Cli, NamesThatAreNotUtf8AndAClosedOutput)
+{
+    // A name that is not UTF-8, given as an argument, is found and listed as its bytes.
+    ASSERT_EQ(::rename(QFile::encodeName(root + "/d.pdf"), QFile::encodeName(root) + "/caf\xe9.pdf"), 0);
+    CliRun run = runCli({}, {}, root, "\"$0\" \"$(printf 'caf\\351.pdf')\"");
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(namesAndPages(run.out), "caf\xe9.pdf 4");
+    run = runCli({}, {}, root, "\"$0\" a.tif >&-");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("cannot write standard output: Bad file descriptor (standard output is closed)"));
+}
+
+// Each form read back by a parser: names with a comma, quotes, a tab, a line break or a byte
+// that is not UTF-8 come back as their bytes, with their pages and type.
+TEST_F(Cli, EachFormatReadsBackWithoutLoss)
+{
+    const QByteArray odd = QFile::encodeName(dir.filePath("odd"));
+    ASSERT_EQ(::mkdir(odd.constData(), 0755), 0);
+    QByteArray expected; // in the scan's order: by bytes
+    for (const QByteArray name : {"a,\"b\".pdf", "c\td\ne.pdf", "caf\xe9.pdf"}) {
+        ASSERT_TRUE(fixtures::writePdf(dir.filePath("2.pdf"), {.pages = 2}));
+        ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("2.pdf")), odd + "/" + name), 0);
+        expected += name + " 2 pdf\n";
+    }
+    for (const char* format : {"tsv", "csv", "json"}) {
+        const CliRun run = runCli({"--format", format, QFile::decodeName(odd)});
+        QByteArray read;
+        const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+        for (const QJsonValue file : json["files"].toArray())
+            read += encodeSurrogateEscape(file["name"].toString()) + " " + QByteArray::number(file["pages"].toInt()) +
+                    " " + file["type"].toString().toUtf8() + "\n";
+        const bool tsv = format == QLatin1String("tsv");
+        const QList<QStringList> rows = records(decodeSurrogateEscape(run.out), tsv ? '\t' : ',', tsv ? "\n" : "\r\n");
+        for (const QStringList& row : rows.mid(1))
+            read += encodeSurrogateEscape(row.value(0) + " " + row.value(1) + " " + row.value(3)) + "\n";
+        EXPECT_EQ(read, expected) << format;
+        EXPECT_EQ(json.isEmpty() ? rows.value(0).size() : json["totals"].toObject()["pdfPages"].toInt(),
+                  json.isEmpty() ? 8 : 6);
+        EXPECT_TRUE(json.isEmpty() ||
+                    QDateTime::fromString(json["files"][0]["modified"].toString(), Qt::ISODate).timeSpec() == Qt::UTC);
+    }
+    EXPECT_EQ(runCli({QFile::decodeName(odd)}).out, windowExport(QFile::decodeName(odd)));
+}
+
+// Bytes through a QString and back: every byte string, valid UTF-8 or not, comes back whole.
+TEST(SurrogateEscape, EveryByteStringComesBackWhole)
+{
+    EXPECT_EQ(decodeSurrogateEscape("caf\xe9 caf\xc3\xa9"), QString("caf") + QChar(0xDCE9) + QString(" caf\u00e9"));
+    std::mt19937 random(20261207);
+    QList<QByteArray> samples = {"\xed\xa0\x80 surrogate", "\xc0\x80 overlong", "\xf4\x90\x80\x80 past U+10FFFF",
+                                 "\xe2\x82 cut short", "\xf0\x9f\x93\x84 U+1F4C4"};
+    for (int i = 0; i < 5000; ++i) {
+        samples << QByteArray(int(random() % 8), '\0');
+        for (char& byte : samples.last())
+            byte = char(random() % 4 ? 0x80 + random() % 0x80 : random() % 0x80);
+    }
+    for (const QByteArray& bytes : samples)
+        ASSERT_EQ(encodeSurrogateEscape(decodeSurrogateEscape(bytes)), bytes) << bytes.toHex().data();
 }
 
 // The signal comes while a file that takes seconds is counted: the program ends by it at once,
