@@ -12,6 +12,8 @@ packages=(
     # Other readers for the comparison benchmark only: MuPDF (a static library and what it links), poppler.
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libfreetype-dev libjpeg-dev libpoppler-cpp-dev
     xvfb xauth dbus fonts-dejavu-core
+    # Validators of the desktop entry and the AppStream data, run by the tests.
+    desktop-file-utils appstream
     clang-14 libclang-rt-14-dev time
 )
 

@@ -3,6 +3,7 @@
 
 #include "ListWindowFixture.h"
 
+#include "app/SingleInstance.h"
 #include "gather/ImportFilesWindowController.h"
 #include "ui_ImportFiles.h"
 
@@ -47,19 +48,21 @@ private slots:
     void importHandsOverOnceCancelNothing();
     void dropStartsOneJobOverTheLocalUrls();
     void busyStateCancelAndOneJobAtATime();
+    void namedFilesWaitForTheRunningJob();
     void quittingWhileBusyEndsAtOnce();
 };
 
 void CollectionJobTest::choosersStartAJobOrWrite()
 {
     QTemporaryDir dir;
-    QVERIFY(QDir().mkpath(dir.filePath("f/sub")) && fixtures::writeTiff(dir.filePath("a.tif")) &&
+    QVERIFY(QDir().mkpath(dir.filePath("f/sub")) && fixtures::writeTiff(dir.filePath("a.Tif")) &&
             fixtures::writePdf(dir.filePath("f/b.pdf")) && fixtures::writePdf(dir.filePath("f/sub/c.pdf")));
     auto delegate = makeWindow();
-    // The chooser, what is chosen, whether it is confirmed, and the list after it.
+    // The chooser, what is chosen, whether it is confirmed, and the list after it. A file chosen
+    // is taken as it is ("Tif" too); a folder is scanned.
     const QList<std::tuple<QAction*, QString, bool, QString>> steps = {
-        {delegate->ui()->addFilesMenuItem, "a.tif", false, ""},
-        {delegate->ui()->addFilesMenuItem, "a.tif", true, "a"},
+        {delegate->ui()->addFilesMenuItem, "a.Tif", false, ""},
+        {delegate->ui()->addFilesMenuItem, "a.Tif", true, "a"},
         {delegate->ui()->addFolderMenuItem, "f", true, "a b"},
         {delegate->ui()->exportToolbarItem, "list.txt", false, "a b"},
         {delegate->ui()->exportToolbarItem, "list.txt", true, "a b"}};
@@ -187,8 +190,19 @@ void CollectionJobTest::busyStateCancelAndOneJobAtATime()
     const Arguments arguments{{QUrl::fromLocalFile(stuck)}, true, false};
     auto delegate = makeWindow();
     Ui::MainWindow& ui = *delegate->ui();
+    // Where the parts of the window are: nothing may move when a job starts or ends.
+    const auto places = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QList<QRect> rects;
+        for (const QWidget* part :
+             QWidgetList{ui.leftBox, ui.tableArea, ui.rightBox, ui.cancelBtn, ui.loadingIndicator})
+            rects << part->geometry();
+        return rects;
+    };
+    const QList<QRect> idle = places();
     QVERIFY(delegate->loadURLsInBackground(arguments));
     QTRY_VERIFY_WITH_TIMEOUT(delegate->files().size() == 1, 20000);
+    QCOMPARE(places(), idle);
     QVERIFY(delegate->isProcessing() && ui.loadingIndicator->isVisible());
     QVERIFY(!ui.addFolderBtn->isEnabled() && !ui.mainTableView->isEnabled());
     QCOMPARE(ui.labelTimeTaken->text(), QStringLiteral("Total Time Taken : In Process..."));
@@ -202,12 +216,42 @@ void CollectionJobTest::busyStateCancelAndOneJobAtATime()
     QVERIFY(delegate->waitForJob(20000));
     QCOMPARE(names(*delegate, " "), QString("a-quick b-slow"));
     QVERIFY(ui.addFolderBtn->isEnabled() && !ui.labelTimeTaken->text().contains("In Process"));
+    QCOMPARE(places(), idle);
     QVERIFY(drag(*delegate, dropped));
     // Cancelled before the job has entered the processing state: it stops all the same.
     QVERIFY(delegate->loadURLsInBackground(Arguments{{QUrl::fromLocalFile(dir.path())}, true, true}));
     delegate->cancelAction();
     QVERIFY(delegate->waitForJob(20000));
     QCOMPARE(delegate->files().size(), 2);
+}
+
+void CollectionJobTest::namedFilesWaitForTheRunningJob()
+{
+    // A later launch hands its paths (any bytes but NUL) to the running program.
+    qputenv("WAYLAND_DISPLAY", "test-" + QByteArray::number(QCoreApplication::applicationPid()));
+    SingleInstance first;
+    SingleInstance later;
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+    QSignalSpy named(&first, &SingleInstance::filesRequested);
+    QVERIFY(!first.forwardToRunningInstance({"/not/sent"}));
+    const QList<QByteArray> paths = {"/a/new\nline.pdf", "/b/caf\xe9 .tif", "//Scans"};
+    QVERIFY(later.forwardToRunningInstance(paths));
+    QTRY_COMPARE(named.size(), 1);
+    QCOMPARE(reopened.size(), 1);
+    QCOMPARE(named.first().first().value<QList<QByteArray>>(), paths);
+    // Named while a job runs: they wait, then one job adds them, a folder scanned; "//" at the
+    // start of a path counts as one "/".
+    QTemporaryDir dir;
+    const QString stuck = fixtures::writeStuckTree(dir.path());
+    QVERIFY(!stuck.isEmpty() && QDir().mkpath(dir.filePath("named")) &&
+            fixtures::writeTiff(dir.filePath("named/c.tif")));
+    auto delegate = makeWindow();
+    QVERIFY(delegate->loadURLsInBackground(Arguments{{QUrl::fromLocalFile(stuck)}, true, false}));
+    QTRY_VERIFY_WITH_TIMEOUT(delegate->files().size() == 1, 20000);
+    delegate->addNamedFiles({"/" + QFile::encodeName(dir.filePath("named"))});
+    delegate->cancelAction();
+    QTRY_COMPARE_WITH_TIMEOUT(names(*delegate, " "), QString("a-quick b-slow c"), 20000);
+    QCOMPARE(delegate->files().at(2)->path(), dir.filePath("named/c.tif"));
 }
 
 // The application quits while a job counts a file that takes seconds: it ends at once, normally.

@@ -7,17 +7,23 @@
 #include "ListWindowFixture.h"
 
 #include "app/ButtonKeyCharacter.h"
+#include "list/Exporter.h"
 #include "list/FileManagerClient.h"
 #include "list/FilePropertiesDialog.h"
+#include "windows/AboutWindowController.h"
 #include "windows/EULAWindowController.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
+#include <QHeaderView>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolBar>
@@ -74,10 +80,11 @@ private slots:
     void buttonsFollowTheSelection();
     void commands_data();
     void commands();
-    void cellsAndCheckBoxes();
+    void cellsCheckBoxesAndCopy();
+    void windowAtItsDefaultSizeShowsEveryColumn();
     void fileActions_data();
     void fileActions();
-    void agreementSavedAsPdf();
+    void aboutAndAgreement();
     void keyCharacterMarking();
 };
 
@@ -174,26 +181,44 @@ void MainWindowTest::commands()
     QCOMPARE(names(*delegate) + " " + marks(*delegate) + " " + selectedRows(*delegate),
              after + " " + checks + " " + selectedAfter);
     QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsOf(*delegate, selectedAfter));
+    // After the refresh, as after a selection change: the single-file commands need one row.
+    QCOMPARE(enabled(*delegate, "openFileButton getInfoButton openEnclosedFolderButton"),
+             QString(3, selectedAfter.size() == 1 ? '1' : '0'));
     QCOMPARE(alert, route.size() > 2 ? "Folimeter: Are you sure to remove all file(s)?" : "");
     QCOMPARE(delegate->ui()->lableDragAndDrop->isVisible(), after.isEmpty());
 }
 
-void MainWindowTest::cellsAndCheckBoxes()
+void MainWindowTest::cellsCheckBoxesAndCopy()
 {
     auto delegate = makeWindow({"A", "B"});
     delegate->files().append(FileItem::makeForTesting("/list/locked.pdf", 0, 1024, true));
+    delegate->files().append(FileItem::makeForTesting("/a\tb/new\nline.tif", 5, 0));
     delegate->refreshAfterListChange();
     FileTableModel* model = delegate->tableModel();
     // The check box column edits its item alone and refreshes the totals; no other column edits.
     delegate->ui()->labelTotalFiles->setText("stale");
     QVERIFY(model->setData(model->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(!model->setData(model->index(0, 1), Qt::Unchecked, Qt::CheckStateRole));
-    QCOMPARE(marks(*delegate), QString("101"));
+    QCOMPARE(marks(*delegate), QString("1011"));
     QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsOf(*delegate, ""));
-    // The lock marks the name of a protected file only.
-    QCOMPARE(model->index(2, 1).data(Qt::ToolTipRole).toString(), QString("Password protected"));
+    // Control characters show as symbols; the name's and the folder's tool tips hold the whole
+    // text. The lock marks the name of a protected file only.
+    const auto cell = [&](int row, int column, int role) { return model->index(row, column).data(role).toString(); };
+    QCOMPARE(cell(3, 1, Qt::DisplayRole) + " " + cell(3, 1, Qt::ToolTipRole) + " " + cell(3, 8, Qt::ToolTipRole),
+             QString("new\u21B5line.tif new\u21B5line.tif /a\u21E5b"));
+    QCOMPARE(cell(2, 1, Qt::ToolTipRole), QString("locked.pdf\nPassword protected"));
     QVERIFY(!model->index(2, 1).data(Qt::DecorationRole).value<QIcon>().isNull());
     QVERIFY(!model->index(1, 1).data(Qt::DecorationRole).isValid());
+    // Copy (Ctrl+C, or the Edit menu's item): the selected rows as plain text in the export's
+    // form, header first.
+    selectRows(*delegate, "31");
+    const QString copied =
+        exporter::headerLine() + exporter::line(*delegate->files().at(1)) + exporter::line(*delegate->files().at(3));
+    QTest::keyClick(delegate->ui()->mainTableView, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    QGuiApplication::clipboard()->clear();
+    delegate->ui()->copyMenuItem->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("text/plain"), copied.toUtf8());
     // A click on a column's header sorts by it (not while a job runs); the same rows stay
     // selected, not the same items.
     selectRows(*delegate, "12");
@@ -201,16 +226,55 @@ void MainWindowTest::cellsAndCheckBoxes()
     QVERIFY(!model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
     delegate->tableViewHeaderClicked(int(FileTableModel::Column::Pages));
     delegate->setIsProcessing(false);
-    QCOMPARE(names(*delegate, " "), QString("A B locked"));
+    QCOMPARE(names(*delegate, " "), QString("A B locked new\nline"));
     delegate->tableViewHeaderClicked(int(FileTableModel::Column::Name));
     delegate->tableViewHeaderClicked(int(FileTableModel::Column::Pages));
-    QCOMPARE(names(*delegate, " ") + " " + selectedRows(*delegate), QString("locked A B 12"));
+    QCOMPARE(names(*delegate, " ") + " " + selectedRows(*delegate), QString("locked A B new\nline 12"));
     QCOMPARE(delegate->ui()->labelTotalFiles->text(), totalsOf(*delegate, "12"));
     // Columns are told apart by their exact identifiers.
     model->setColumnIdentifiers({"ISSELECTED", "SIZEINKB", "sizeInKB"});
     QVERIFY(!model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(!model->index(0, 1).data(Qt::TextAlignmentRole).isValid());
     QCOMPARE(model->headerData(2, Qt::Horizontal).toString() + model->index(0, 2).data().toString(), "Size1 KB");
+}
+
+void MainWindowTest::windowAtItsDefaultSizeShowsEveryColumn()
+{
+    auto delegate = makeWindow({QString(80, 'n')});
+    QMainWindow* window = delegate->window();
+    const CustomTableView* table = delegate->ui()->mainTableView;
+    const QHeaderView* header = table->horizontalHeader();
+    window->resize(delegate->defaultWindowSize({1366, 768}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    // Each column whole, with its title and sort indicator, a date whole; no horizontal scroll.
+    QString whole;
+    for (int column = 0; column < header->count(); ++column)
+        whole +=
+            header->sectionSize(column) >= header->sectionSizeHint(column) &&
+                    header->sectionViewportPosition(column) + header->sectionSize(column) <= table->viewport()->width()
+                ? '1'
+                : '0';
+    QCOMPARE(whole, QString(header->count(), '1'));
+    QVERIFY(!table->horizontalScrollBar()->isVisible());
+    QVERIFY(table->fontMetrics().horizontalAdvance(FileItem::displayDate(QDateTime::currentDateTime())) <
+            header->sectionSize(int(FileTableModel::Column::DateAccessed)));
+    // Spare width goes to Name and Location; a smaller screen gives its own size.
+    QList<int> before;
+    for (int column = 0; column < header->count(); ++column)
+        before << header->sectionSize(column);
+    window->resize(window->size() + QSize(300, 0));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (int column = 0; column < header->count(); ++column)
+        whole[column] = header->sectionSize(column) > before[column] ? '1' : '0';
+    QCOMPARE(whole, QString("010000001"));
+    QCOMPARE(delegate->defaultWindowSize({640, 480}), QSize(640, 480));
+    // The geometry and the column widths are kept for the next launch.
+    window->resize(700, 500);
+    delegate->ui()->mainTableView->horizontalHeader()->resizeSection(2, 90);
+    delegate->applicationShouldTerminate();
+    auto next = makeWindow();
+    QCOMPARE(next->window()->size(), QSize(700, 500));
+    QCOMPARE(next->ui()->mainTableView->horizontalHeader()->sectionSize(2), 90);
 }
 
 void MainWindowTest::fileActions_data()
@@ -268,9 +332,15 @@ void MainWindowTest::fileActions()
     QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(FileManagerClient::kService));
 }
 
-void MainWindowTest::agreementSavedAsPdf()
+void MainWindowTest::aboutAndAgreement()
 {
     auto delegate = makeWindow();
+    // About: a fixed-size dialog without minimise and maximise buttons.
+    delegate->ui()->aboutMenuItem->trigger();
+    QWidget* about = delegate->aboutWindowController();
+    QVERIFY(about->isVisible() && about->minimumSize() == about->maximumSize());
+    QVERIFY(!(about->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    about->close();
     delegate->window()->findChild<QAction*>("licenseAgreementMenuItem")->trigger();
     EULAWindowController* viewer = delegate->eulaWindowController();
     QVERIFY(viewer->isVisible());
