@@ -7,8 +7,10 @@ namespace constants {
 // Accepted file extensions, split at "," at start-up. Compared exactly, letter case included.
 inline constexpr const char* kAllowedFileTypes = "tif,TIF,tiff,TIFF,pdf,PDF";
 
-// The one stored setting.
+// The stored settings: include subfolders, and the main window's geometry and column widths.
 inline constexpr const char* kIncludeSubfoldersKey = "INCLUDESUBFOLDERS";
+inline constexpr const char* kWindowGeometryKey = "MainWindowGeometry";
+inline constexpr const char* kColumnsKey = "FileListColumns";
 
 // Information keys of the application bundle.
 inline constexpr const char* kDisplayNameKey = "CFBundleDisplayName";

@@ -11,6 +11,10 @@ CustomTableView::CustomTableView(QWidget* parent) : QTableView(parent) {}
 
 void CustomTableView::keyPressEvent(QKeyEvent* event)
 {
+    if (event->matches(QKeySequence::Copy)) {
+        emit copyKeyPressed();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Space:
         QTableView::keyPressEvent(event);

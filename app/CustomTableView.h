@@ -11,8 +11,8 @@
 class QMimeData;
 
 // The file list's table. Offers its context menu on a right-button press with at least one
-// row selected, and hands the list's own keys (Delete, Backspace, Ctrl+Up, Ctrl+Down) to
-// its owner through signals. It keeps the list's sort descriptors, and as a drop target it
+// row selected, and hands the list's own keys (Delete, Backspace, Ctrl+Up, Ctrl+Down, Copy)
+// to its owner through signals. It keeps the list's sort descriptors, and as a drop target it
 // asks its owner whether a drag may be dropped and to take a drop; an accepted drag
 // highlights the whole table, never a row or a gap between rows.
 class CustomTableView : public QTableView {
@@ -40,6 +40,8 @@ signals:
     void removeKeyPressed();
     // Ctrl+Up or Ctrl+Down; the event is handed on as it came.
     void reorderKeyPressed(QKeyEvent* event);
+    // The Copy key (Ctrl+C), in place of the item view's copy of the current cell alone.
+    void copyKeyPressed();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,6 +1,7 @@
 #include "app/FolimeterAppDelegate.h"
 
 #include "app/ButtonKeyCharacter.h"
+#include "app/Constants.h"
 #include "app/Platform.h"
 #include "app/Utilities.h"
 #include "list/FileTableModel.h"
@@ -10,6 +11,7 @@
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScreen>
 #include <QToolBar>
 
 #include <exception>
@@ -25,18 +27,11 @@ FolimeterAppDelegate::FolimeterAppDelegate(QObject* parent)
     m_ui->mainTableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_ui->mainTableView->setSortingEnabled(false);
     m_ui->mainTableView->verticalHeader()->hide();
-    m_ui->mainTableView->horizontalHeader()->setStretchLastSection(true);
-    // One line per file: the dates fit their columns unwrapped.
+    // One line per file: the dates fit their columns unwrapped; a long path loses its middle,
+    // keeping where it starts and the folder it ends in.
     m_ui->mainTableView->setWordWrap(false);
+    m_ui->mainTableView->setTextElideMode(Qt::ElideMiddle);
     m_ui->mainTableView->verticalHeader()->setDefaultSectionSize(m_ui->mainTableView->fontMetrics().height() + 8);
-    const std::pair<FileTableModel::Column, int> widths[] = {
-        {FileTableModel::Column::IsSelected, 28},   {FileTableModel::Column::Name, 220},
-        {FileTableModel::Column::Pages, 70},        {FileTableModel::Column::SizeInKB, 80},
-        {FileTableModel::Column::Type, 60},         {FileTableModel::Column::DateModified, 160},
-        {FileTableModel::Column::DateCreated, 160}, {FileTableModel::Column::DateAccessed, 160},
-    };
-    for (const auto& [column, width] : widths)
-        m_ui->mainTableView->setColumnWidth(int(column), width);
     m_ui->lableDragAndDrop->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_ui->mainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     setupGathering();
@@ -57,6 +52,7 @@ void FolimeterAppDelegate::awakeFromNib()
     m_ui->mainTableView->setContextMenu(m_filesContextMenu);
     markKeyCharacters();
     setupImportAndWindowActions();
+    setupColumns();
     setupTableView();
     setupListCommands();
     resetView(true);
@@ -64,6 +60,10 @@ void FolimeterAppDelegate::awakeFromNib()
     setupToolbarAndMenuItems();
     registerForDraggedTypes();
     connectAboutAndAgreementItems();
+    // The last launch's geometry, or one in which every column shows; on a screen smaller than
+    // that, the screen's available size, less room for the window's frame.
+    if (!m_window->restoreGeometry(platform::userDefaultBytes(QLatin1String(constants::kWindowGeometryKey))))
+        m_window->resize(defaultWindowSize(m_window->screen()->availableSize() - QSize(0, 48)));
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -98,9 +98,12 @@ void FolimeterAppDelegate::resetView(bool enable)
                 action->setEnabled(enable);
         }
         ui.exportToolbarItem->setEnabled(enable && hasFiles());
-        ui.openFileButton->setEnabled(enable && hasFiles());
-        ui.getInfoButton->setEnabled(enable && hasFiles());
-        ui.openEnclosedFolderButton->setEnabled(enable && hasFiles());
+        // The single-file commands follow the selection rule (exactly one row selected) here
+        // too: a refresh after a list command must not enable them for none or several rows.
+        const bool oneFile = enable && hasFiles() && selectedRows().size() == 1;
+        ui.openFileButton->setEnabled(oneFile);
+        ui.getInfoButton->setEnabled(oneFile);
+        ui.openEnclosedFolderButton->setEnabled(oneFile);
         ui.selectAllButton->setEnabled(enable && hasFiles());
         ui.deselectAllButton->setEnabled(enable && hasFiles());
         ui.removeSelectedFilesButton->setEnabled(enable && hasFiles());
@@ -120,6 +123,9 @@ void FolimeterAppDelegate::updateWindowTitle()
 bool FolimeterAppDelegate::applicationShouldTerminate()
 {
     endEditing();
+    platform::setUserDefaultBytes(QLatin1String(constants::kWindowGeometryKey), m_window->saveGeometry());
+    platform::setUserDefaultBytes(QLatin1String(constants::kColumnsKey),
+                                  m_ui->mainTableView->horizontalHeader()->saveState());
     return true;
 }
 

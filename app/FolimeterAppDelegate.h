@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QUrl>
 
 #include <atomic>
@@ -59,7 +60,8 @@ public:
     // openFolderAfterConversionBtn "p"), each in the control-text colour. Part of start-up.
     void markKeyCharacters();
 
-    // Quitting is never refused or delayed: ends field editing and answers true.
+    // Quitting is never refused or delayed: ends field editing, keeps the window's geometry and
+    // column widths for the next launch, and answers true.
     bool applicationShouldTerminate();
     // A reopen request (a second launch): brings the window back unless it is already shown.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
@@ -83,11 +85,20 @@ public:
     // Makes the main window end any field editing in progress.
     void endEditing();
 
+    // The window's size at first launch on a screen whose available size is `available`: every
+    // column shows with its title, and Name and Location share the spare width; the available
+    // size when it is smaller.
+    QSize defaultWindowSize(const QSize& available) const;
+
     // ---- Collection job ----
 
     // Starts one collection job with `arguments` on a new background thread, unless a job
     // is already running (then nothing happens and false is returned).
     bool loadURLsInBackground(Arguments arguments);
+    // Files and folders named at launch or by a later launch (paths in their bytes, relative
+    // ones against the current folder): one collection job, as a drop of them starts, with the
+    // include-subfolders setting. While a job runs they wait, and start when it has ended.
+    void addNamedFiles(const QList<QByteArray>& paths);
 
     // The stored include-subfolders setting ("INCLUDESUBFOLDERS").
     bool inculdeSubfolders() const;
@@ -118,6 +129,8 @@ public:
     void exportAction();
     // Writes the list to `path`; a failure is shown in an alert naming the path and reason.
     bool exportToFile(const QString& path);
+    // Puts the selected rows on the clipboard as plain text in the export format, header first.
+    void copyAction();
     // Shows a modal alert titled with the application title (tests may replace it).
     std::function<void(const QString& message)> showAlert;
 
@@ -239,7 +252,11 @@ private:
     FileManagerClient* m_fileManager = nullptr;
 
     void setupGathering();
+    void setupColumns();
     void showJobProgress();
+    // Starts the named files that wait, once no job runs.
+    void startNamedFiles();
+    QList<QUrl> m_namedFiles;
 
     // ---- Import-list dialog and auxiliary windows (gather/ImportFilesPanel.cpp,
     //      windows/AuxiliaryWindows.cpp) ----

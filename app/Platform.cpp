@@ -73,6 +73,19 @@ void setUserDefaultBool(const QString& key, bool value)
     settings.sync();
 }
 
+QByteArray userDefaultBytes(const QString& key)
+{
+    QSettings settings{QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication)};
+    return settings.value(key).toByteArray();
+}
+
+void setUserDefaultBytes(const QString& key, const QByteArray& value)
+{
+    QSettings settings{QLatin1String(constants::kSettingsOrganization), QLatin1String(constants::kSettingsApplication)};
+    settings.setValue(key, value);
+    settings.sync();
+}
+
 std::optional<QString> readTextFileUtf8(const QString& path)
 {
     QFile file(path);
@@ -90,8 +103,12 @@ std::optional<QString> readTextFileUtf8(const QString& path)
 
 bool writeTextFileAtomically(const QString& path, const QString& text, QString* errorString)
 {
+    return writeFileAtomically(path, text.toUtf8(), errorString);
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* errorString)
+{
     QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
     // Unbuffered, so that a short write (disk full, file-size limit) shows in write()'s
     // result; through Qt's buffer a partial flush can pass for success and be committed.
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);

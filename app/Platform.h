@@ -32,15 +32,21 @@ void setLogSink(LogSink sink);
 bool userDefaultBool(const QString& key);
 // Stores `value` for `key` and writes the settings to disk at once.
 void setUserDefaultBool(const QString& key, bool value);
+// The stored bytes for `key` (a window's geometry, a header's state); empty when absent.
+QByteArray userDefaultBytes(const QString& key);
+void setUserDefaultBytes(const QString& key, const QByteArray& value);
 
 // ---- Text files ----
 
 // The whole file decoded as UTF-8; none when it cannot be read or is not valid UTF-8.
 std::optional<QString> readTextFileUtf8(const QString& path);
 
-// Writes `text` as UTF-8 (no byte-order mark) to `path` in one atomic step: the path
-// holds either its old content or the whole new text. On failure returns false, sets
-// `*errorString` (when given) to the reason and leaves any existing file untouched.
+// Writes `bytes` to `path` in one atomic step: the path holds either its old content or all
+// of the new. On failure returns false, sets `*errorString` (when given) to the reason and
+// leaves any existing file untouched.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* errorString = nullptr);
+
+// The same with `text` as UTF-8 (no byte-order mark).
 bool writeTextFileAtomically(const QString& path, const QString& text, QString* errorString = nullptr);
 
 // ---- Resource values ----

@@ -1,19 +1,21 @@
 #include "cli/CliCounter.h"
 
 #include "app/Platform.h"
+#include "app/SurrogateEscape.h"
 #include "app/Utilities.h"
 #include "cli/HeadlessJobHost.h"
+#include "gather/FileSystemHelper.h"
 #include "gather/ImportListParser.h"
+#include "gather/LocalPath.h"
 #include "list/Exporter.h"
 #include "list/Totals.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QThread>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -75,16 +77,17 @@ public:
     {
         if (!m_isTerminal)
             return;
-        std::fprintf(stderr, "\r%s\x1b[K", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "\r%s\x1b[K", encodeSurrogateEscape(text).constData());
         std::fflush(stderr);
         m_shown = true;
     }
 
-    // A whole line, below which the progress line is drawn again at its next refresh.
+    // A whole line, below which the progress line is drawn again at its next refresh. Names in
+    // it keep their bytes, as ls prints them.
     void printLine(const QString& text)
     {
         clear();
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", encodeSurrogateEscape(text).constData());
         std::fflush(stderr);
     }
 
@@ -125,44 +128,62 @@ QString errorText(int error)
 
 // ---- Input ----
 
-// The text of a list file ("-": standard input) as UTF-8; none with a reason otherwise.
-std::optional<QString> readListText(const QString& path, QString& reason)
+// Adds the accepted lines of the list at `path` ("-": standard input) to `list`, all or none.
+// The list is read in blocks and taken line by line, so a list of any length costs only its
+// accepted entries; a line longer than PATH_MAX bytes (no path is that long: /dev/zero, an
+// endless line) ends the read. False with a reason when the list cannot be read, is not UTF-8
+// or holds such a line.
+bool readList(const QByteArray& path, ImportList& list, QString& reason)
 {
-    QFile file;
-    bool opened = false;
-    if (path == QLatin1String("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        file.setFileName(path);
-        opened = file.open(QIODevice::ReadOnly);
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = errorText(errno);
+        return false;
     }
-    if (!opened) {
-        reason = file.errorString();
-        return std::nullopt;
+    ImportList read(allowedFileTypes());
+    qint64 lineNumber = 0;
+    const auto take = [&](QByteArrayView line) {
+        ++lineNumber;
+        if (line.size() > PATH_MAX) {
+            reason = QStringLiteral("line %1 is longer than %2 bytes").arg(lineNumber).arg(PATH_MAX);
+            return false;
+        }
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString text = decoder.decode(line);
+        if (decoder.hasError())
+            reason = QStringLiteral("not UTF-8 text (line %1)").arg(lineNumber);
+        else
+            read.appendLine(text);
+        return !decoder.hasError();
+    };
+    QByteArray pending;
+    char buffer[65536];
+    bool ok = true;
+    while (ok) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count < 0)
+                reason = errorText(errno);
+            ok = count == 0 && (pending.isEmpty() || take(pending));
+            break;
+        }
+        pending.append(buffer, count);
+        qsizetype start = 0;
+        for (qsizetype end = 0; ok && (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
+            ok = take(QByteArrayView(pending).sliced(start, end - start));
+        pending.remove(0, start);
+        ok = ok && (pending.size() <= PATH_MAX || take(pending));
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        reason = file.errorString();
-        return std::nullopt;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        reason = QStringLiteral("not UTF-8 text");
-        return std::nullopt;
-    }
-    return text;
-}
-
-// A command-line path as the file URL a drop makes of it: relative paths against the current folder.
-QUrl urlOfArgument(const QString& path)
-{
-    if (path.startsWith(QLatin1Char('/')))
-        return QUrl::fromLocalFile(path);
-    QString base = QDir::currentPath();
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return QUrl::fromLocalFile(base + path);
+    if (!standardInput)
+        ::close(fd);
+    if (!ok)
+        return false;
+    for (const QUrl& url : read.files())
+        list.appendUrl(url);
+    return true;
 }
 
 // Why a listed file could not be read, or 0 when it can be: the page counter reads regular
@@ -184,16 +205,21 @@ int unreadableReason(const QByteArray& nativePath)
     return reason;
 }
 
-bool writeAll(FILE* stream, const QByteArray& bytes)
+// Writes all of `bytes` to standard output; 0, or the error that stopped it.
+int writeStandardOutput(const QByteArray& bytes)
 {
-    if (!bytes.isEmpty() && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()))
-        return false;
-    return std::fflush(stream) == 0 && !std::ferror(stream);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t count = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno != EINTR)
+            return errno;
+        done += std::max<ssize_t>(count, 0);
+    }
+    return 0;
 }
 
 } // namespace
 
-int runCliCounter(const CliOptions& options)
+int runCliCounter(const CliOptions& options, bool standardOutputClosed)
 {
     StatusLine status;
     int exitStatus = 0;
@@ -204,27 +230,35 @@ int runCliCounter(const CliOptions& options)
         reported.insert(nativePath);
         const QString reason = error == EINVAL ? QStringLiteral("not a regular file") : errorText(error);
         status.printLine(
-            programMessage(QStringLiteral("cannot read '%1': %2").arg(QFile::decodeName(nativePath), reason)));
+            programMessage(QStringLiteral("cannot read '%1': %2").arg(decodeSurrogateEscape(nativePath), reason)));
         exitStatus = 1;
     };
 
     // The lists are read before the handlers go in, so Ctrl+C ends a wait on a terminal at once.
-    QList<QUrl> fileUrls;
+    ImportList lists(allowedFileTypes());
     for (const QString& list : options.lists) {
         QString reason;
-        const std::optional<QString> text = readListText(list, reason);
-        if (!text) {
+        if (!readList(encodeSurrogateEscape(list), lists, reason)) {
             const QString name = list == QLatin1String("-") ? QStringLiteral("standard input") : list;
             status.printLine(programMessage(QStringLiteral("cannot read list '%1': %2").arg(name, reason)));
             exitStatus = 1;
+        }
+    }
+    // The paths as a drop of them: folders are scanned, a file is listed by its extension, and
+    // one named with another is reported rather than dropped without a word.
+    Arguments drop{{}, true, options.includeSubfolders};
+    const QByteArray currentFolder = localpath::currentFolder();
+    for (const QString& path : options.paths) {
+        const QByteArray absolute = localpath::absolute(encodeSurrogateEscape(path), currentFolder);
+        struct stat st {};
+        if (::stat(absolute.constData(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+            !FileSystemHelper::hasAllowedExtension(absolute)) {
+            status.printLine(programMessage(QStringLiteral("skipped '%1': not a .tif, .tiff or .pdf name").arg(path)));
             continue;
         }
-        appendImportList(*text, allowedFileTypes(), fileUrls);
+        drop.urls.append(localpath::fileUrl(absolute, currentFolder));
     }
-    Arguments drop{{}, true, options.includeSubfolders};
-    for (const QString& path : options.paths)
-        drop.urls.append(urlOfArgument(path));
-    const Arguments import{fileUrls, false, options.includeSubfolders};
+    const Arguments import{lists.files(), false, options.includeSubfolders};
 
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -299,14 +333,17 @@ int runCliCounter(const CliOptions& options)
     }
     status.clear();
 
-    const QString text = exporter::text(files);
+    const QByteArray bytes = exporter::encode(files, options.format);
     if (g_signal)
         endBySignal(g_signal, status);
     if (!options.output.isEmpty()) {
         // The handlers stay in while the file is written, so an interruption cannot leave a
-        // half-written temporary file behind; it takes effect right after.
-        QString reason;
-        const bool written = platform::writeTextFileAtomically(options.output, text, &reason);
+        // half-written temporary file behind; it takes effect right after. The file is written
+        // through QSaveFile, which takes its name as text: a name that is not UTF-8 is refused
+        // rather than written under another name.
+        QString reason = QStringLiteral("the name is not UTF-8");
+        const bool written = encodeSurrogateEscape(options.output) == options.output.toUtf8() &&
+                             platform::writeFileAtomically(options.output, bytes, &reason);
         if (g_signal)
             endBySignal(g_signal, status);
         setStopHandlers(false);
@@ -317,14 +354,17 @@ int runCliCounter(const CliOptions& options)
     } else {
         // A blocked writer (a full pipe) must still yield to Ctrl+C.
         setStopHandlers(false);
-        if (!writeAll(stdout, text.toUtf8())) {
-            status.printLine(programMessage(QStringLiteral("cannot write standard output: %1").arg(errorText(errno))));
+        const int error = standardOutputClosed ? EBADF : writeStandardOutput(bytes);
+        if (error != 0) {
+            const QString closed = standardOutputClosed ? QStringLiteral(" (standard output is closed)") : QString();
+            status.printLine(
+                programMessage(QStringLiteral("cannot write standard output: %1%2").arg(errorText(error), closed)));
             exitStatus = 1;
         }
     }
 
-    std::fprintf(stderr, "%s\n%s\n", totalFilesText(files.size(), 0, PageTotals{}).toLocal8Bit().constData(),
-                 totalPagesText(pageTotals(files)).toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n%s\n", totalFilesText(files.size(), 0, PageTotals{}).toUtf8().constData(),
+                 totalPagesText(pageTotals(files)).toUtf8().constData());
     std::fflush(stderr);
     ::close(wake[0]);
     ::close(wake[1]);

@@ -6,5 +6,6 @@
 // line on a terminal, writes the export and the totals, and returns the exit status (0 all
 // went well, 1 some path could not be read or the result could not be written). SIGINT and
 // SIGTERM cancel the job and end the process by that signal within a second, with nothing
-// written to standard output or --output.
-int runCliCounter(const CliOptions& options);
+// written to standard output or --output. With `standardOutputClosed` (the caller closed it),
+// writing the list to standard output fails with a message saying so.
+int runCliCounter(const CliOptions& options, bool standardOutputClosed = false);

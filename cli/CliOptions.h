@@ -1,14 +1,18 @@
 #pragma once
 
+#include "list/Exporter.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
-// What the command line asks of folimeter-cli.
+// What the command line asks of folimeter-cli. Paths keep the bytes of their arguments: a byte
+// that is not UTF-8 is held as decodeSurrogateEscape holds it (app/SurrogateEscape.h).
 struct CliOptions {
-    QStringList paths;             // files and folders, gathered as a drop onto the list
-    QStringList lists;             // list files ("-" for standard input), parsed as the import dialog does
+    QStringList paths; // files and folders, gathered as a drop onto the list
+    QStringList lists; // list files ("-" for standard input), parsed as the import dialog does
+    exporter::Format format = exporter::Format::Tsv;
     bool includeSubfolders = true; // --no-subfolders turns it off
     int jobs = 0;                  // threads for counting; 0: one per core
     QString output;                // empty: standard output
@@ -22,7 +26,8 @@ struct CliParseResult {
     QString error;
 };
 
-// Reads `arguments` (the program name first). Never throws.
+// Reads `arguments` (the program name first), each decoded with decodeSurrogateEscape. Never
+// throws.
 CliParseResult parseCliArguments(const QStringList& arguments);
 
 // The --help text, ending in a line feed.

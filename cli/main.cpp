@@ -4,26 +4,59 @@
 #include "cli/CliCounter.h"
 #include "cli/CliOptions.h"
 
+#include "app/SurrogateEscape.h"
+
 #include "BuildInfo.h"
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 
+namespace {
+
+// Standard input, output or error closed by the caller: each such number is held by /dev/null,
+// so that no file this program opens takes it (the list meant for standard output would go
+// into a file being counted, or into one of Qt's own descriptors). Answers whether standard
+// output was closed.
+bool holdClosedStandardStreams()
+{
+    bool outputClosed = false;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        outputClosed = outputClosed || fd == STDOUT_FILENO;
+        // The lowest free number is this one: the lower ones are open.
+        ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+    return outputClosed;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    const bool standardOutputClosed = holdClosedStandardStreams();
+    // The arguments' bytes as given: Qt's decoding would replace a name that is not UTF-8, and
+    // the file would no longer be found.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << decodeSurrogateEscape(argv[i]);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("folimeter-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FOLIMETER_VERSION));
 
-    const CliParseResult parsed = parseCliArguments(QCoreApplication::arguments());
+    const CliParseResult parsed = parseCliArguments(arguments);
     if (!parsed.options) {
-        std::fprintf(stderr, "folimeter-cli: %s (see --help)\n", parsed.error.toLocal8Bit().constData());
+        std::fprintf(stderr, "folimeter-cli: %s (see --help)\n", encodeSurrogateEscape(parsed.error).constData());
         return 2;
     }
     if (parsed.options->help) {
-        std::fputs(cliHelpText().toLocal8Bit().constData(), stdout);
+        std::fputs(cliHelpText().toUtf8().constData(), stdout);
         return 0;
     }
     if (parsed.options->version) {
@@ -31,7 +64,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     try {
-        return runCliCounter(*parsed.options);
+        return runCliCounter(*parsed.options, standardOutputClosed);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Error in (folimeter-cli) : %s\n", e.what());
     } catch (...) {

@@ -1,6 +1,7 @@
 // Files and folders dropped onto the list: one collection job per drop.
 #include "app/FolimeterAppDelegate.h"
 
+#include "gather/LocalPath.h"
 #include "model/FileItem.h"
 #include "ui_MainWindow.h"
 
@@ -20,7 +21,7 @@ QList<QUrl> localUrls(const QMimeData* data)
         // Remade from the path's bytes, which a name that is not UTF-8 keeps (its text does not).
         const QByteArray path = FileItem::nativePathOfUrl(url);
         if (!path.isEmpty())
-            urls.append(FileItem::fileUrl(path));
+            urls.append(localpath::fileUrl(path));
     }
     return urls;
 }

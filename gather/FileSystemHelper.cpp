@@ -26,19 +26,6 @@ QByteArrayView extensionOf(QByteArrayView name)
     return dot > slash ? name.sliced(dot + 1) : QByteArrayView();
 }
 
-bool hasAllowedExtension(QByteArrayView path)
-{
-    // The six accepted extensions, compared exactly: "Tif" or "Pdf" is not accepted.
-    static const std::vector<QByteArray> allowed = [] {
-        std::vector<QByteArray> types;
-        for (const QString& type : allowedFileTypes())
-            types.push_back(type.toUtf8());
-        return types;
-    }();
-    const QByteArrayView extension = extensionOf(path);
-    return std::any_of(allowed.begin(), allowed.end(), [&](const QByteArray& t) { return extension == t; });
-}
-
 QByteArray nativePathOfUrl(const QUrl& url)
 {
     return FileItem::absoluteNativePath(FileItem::nativePathOfUrl(url));
@@ -138,7 +125,7 @@ public:
                 stack.push_back(std::move(child));
                 continue;
             }
-            if (hasAllowedExtension(entry.name) && !m_queue.submit(path))
+            if (FileSystemHelper::hasAllowedExtension(entry.name) && !m_queue.submit(path))
                 return false;
         }
         return true;
@@ -151,6 +138,18 @@ private:
 };
 
 } // namespace
+
+bool FileSystemHelper::hasAllowedExtension(QByteArrayView path)
+{
+    static const std::vector<QByteArray> allowed = [] {
+        std::vector<QByteArray> types;
+        for (const QString& type : allowedFileTypes())
+            types.push_back(type.toUtf8());
+        return types;
+    }();
+    const QByteArrayView extension = extensionOf(path);
+    return std::any_of(allowed.begin(), allowed.end(), [&](const QByteArray& t) { return extension == t; });
+}
 
 FileSystemHelper::FileSystemHelper(GatherHost& host, int threads, JobProgress* progress)
     : m_host(host), m_threads(std::max(threads, 1)), m_progress(progress)

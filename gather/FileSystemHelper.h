@@ -2,6 +2,7 @@
 
 #include "gather/GatherHost.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QUrl>
 
@@ -25,6 +26,10 @@ public:
 
     // Admits each URL as a file, with no extension or folder test. Returns whether the list grew.
     bool addFilesToList(const QList<QUrl>& urls);
+
+    // Whether the last component of `path` ends in one of the six accepted extensions, compared
+    // exactly: "Tif" or "Pdf" is not accepted.
+    static bool hasAllowedExtension(QByteArrayView path);
 
 private:
     GatherHost& m_host;

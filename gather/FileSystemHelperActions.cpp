@@ -8,6 +8,7 @@
 #include "app/Platform.h"
 #include "app/Utilities.h"
 #include "gather/CollectionJob.h"
+#include "gather/LocalPath.h"
 #include "list/Totals.h"
 #include "ui_MainWindow.h"
 
@@ -65,6 +66,11 @@ void FolimeterAppDelegate::setupGathering()
     connect(ui.cancelBtn, &QAbstractButton::clicked, this, [this] { cancelAction(); });
     connect(ui.exportToolbarItem, &QAction::triggered, this, [this] { exportAction(); });
     ui.loadingIndicator->setVisible(false);
+    // The busy bar keeps its place while hidden, and takes the width the buttons give it (its
+    // policy in the layout ignores its own hint), so nothing moves when a job starts or ends.
+    QSizePolicy barPolicy = ui.loadingIndicator->sizePolicy();
+    barPolicy.setRetainSizeWhenHidden(true);
+    ui.loadingIndicator->setSizePolicy(barPolicy);
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100); // at most ten refreshes a second
     connect(m_progressTimer, &QTimer::timeout, this, [this] { showJobProgress(); });
@@ -133,9 +139,35 @@ bool FolimeterAppDelegate::loadURLsInBackground(Arguments arguments)
     std::thread([this, arguments = std::move(arguments), threads] {
         ControllerJobHost host(*this);
         ::loadURLs(host, &arguments, threads, &m_jobProgress);
+        // Named files that arrived during the job start now. Posted while the count still holds
+        // this object alive (the destructor waits for it); a post to a destroyed object is dropped.
+        QMetaObject::invokeMethod(this, &FolimeterAppDelegate::startNamedFiles, Qt::QueuedConnection);
         --m_runningJobs;
     }).detach();
     return true;
+}
+
+void FolimeterAppDelegate::addNamedFiles(const QList<QByteArray>& paths)
+{
+    const QByteArray currentFolder = localpath::currentFolder();
+    for (const QByteArray& path : paths) {
+        const QUrl url = localpath::fileUrl(path, currentFolder);
+        if (!url.isEmpty() && !m_namedFiles.contains(url))
+            m_namedFiles.append(url);
+    }
+    startNamedFiles();
+}
+
+void FolimeterAppDelegate::startNamedFiles()
+{
+    if (m_namedFiles.isEmpty() || isProcessing())
+        return; // none wait, or the running job's thread asks again as it ends
+    if (hasRunningJob()) {
+        // A job's thread in its last step, or a cancelled job still ending: ask again shortly.
+        QTimer::singleShot(10, this, &FolimeterAppDelegate::startNamedFiles);
+        return;
+    }
+    loadURLsInBackground(Arguments{std::exchange(m_namedFiles, {}), true, m_ui->inculdeSubfoldersBtn->isChecked()});
 }
 
 bool FolimeterAppDelegate::waitForJob(int timeoutMs)

@@ -1,9 +1,7 @@
 #include "gather/ImportListParser.h"
 
 #include "app/Platform.h"
-
-#include <QDir>
-#include <QSet>
+#include "gather/LocalPath.h"
 
 QString importListPathExtension(const QString& path)
 {
@@ -18,44 +16,44 @@ QString importListPathExtension(const QString& path)
     return path.mid(dot + 1, end - dot - 1);
 }
 
+ImportList::ImportList(const QStringList& allowedTypes, const QList<QUrl>& present)
+    : m_base(localpath::currentFolder()), m_present(present.cbegin(), present.cend())
+{
+    for (const QString& type : allowedTypes) {
+        if (!type.isEmpty())
+            m_accepted.insert(type);
+    }
+}
+
+void ImportList::appendLine(QStringView line)
+{
+    if (line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    if (!m_accepted.contains(importListPathExtension(line.toString()).toUpper()))
+        return;
+    appendUrl(localpath::fileUrl(line.toUtf8(), m_base));
+}
+
+void ImportList::appendUrl(const QUrl& url)
+{
+    if (m_present.contains(url))
+        return;
+    m_present.insert(url);
+    m_files.append(url);
+}
+
 void appendImportList(const QString& text, const QStringList& allowedTypes, QList<QUrl>& files)
 {
     if (text.isEmpty())
         return;
-    QSet<QString> accepted;
-    for (const QString& type : allowedTypes) {
-        if (!type.isEmpty())
-            accepted.insert(type);
-    }
-    if (accepted.isEmpty())
-        return;
-
-    QSet<QUrl> present(files.cbegin(), files.cend());
-    QString base = QDir::currentPath();
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        // Every line was followed by a line feed or by the end of the text.
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (!accepted.contains(importListPathExtension(line).toUpper()))
-            continue;
-        QString path = line.startsWith(QLatin1Char('/')) ? line : base + line;
-        // A path opening with "//" names the same file as with one "/", but as a file URL
-        // its first component would become a host name, lower-cased: "//Scans/a.pdf" would
-        // list "/scans/a.pdf", another file.
-        qsizetype slashes = 0;
-        while (slashes < path.size() && path.at(slashes) == QLatin1Char('/'))
-            ++slashes;
-        if (slashes > 1)
-            path.remove(0, slashes - 1);
-        const QUrl url = QUrl::fromLocalFile(path);
-        if (present.contains(url))
-            continue;
-        present.insert(url);
-        files.append(url);
+    ImportList list(allowedTypes, files);
+    // Every line was followed by a line feed or by the end of the text. Each accepted entry is
+    // appended at once, so what was added stays if an exception escapes.
+    for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        const qsizetype before = list.files().size();
+        list.appendLine(line);
+        if (list.files().size() > before)
+            files.append(list.files().constLast());
     }
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QUrl>
 
 // Turns a textual list of paths (one per line) into the file URLs of the paths whose
@@ -19,10 +22,31 @@
 //   exists, or is a folder, is not looked at.
 // - A path not beginning with "/" is taken relative to the current folder at the time of
 //   the call ("~" included). A run of "/" at the start counts as one (they name the same
-//   file, and a file URL would read "//name" as a host); no other change is made ("." and
-//   ".." stay as written).
+//   file, and a file URL would read "//name" as a host: localpath::fileUrl); no other change
+//   is made ("." and ".." stay as written).
 // - A URL already present (equal URL text) is not added again: the first appearance keeps
 //   its place.
+
+// The accepted entries of a list taken line by line, so that a list of any length is read
+// without holding its text: the files in order of first appearance, each once.
+class ImportList {
+public:
+    // Relative paths are taken against the current folder at the time of construction.
+    explicit ImportList(const QStringList& allowedTypes, const QList<QUrl>& present = {});
+
+    // Takes one line, without its line feed (a carriage return at its end belongs to the line end).
+    void appendLine(QStringView line);
+    // Adds `url` unless it is present.
+    void appendUrl(const QUrl& url);
+
+    const QList<QUrl>& files() const { return m_files; }
+
+private:
+    QSet<QString> m_accepted;
+    QByteArray m_base;
+    QSet<QUrl> m_present;
+    QList<QUrl> m_files;
+};
 
 // The accepted entries of `text`, in order of first appearance, as absolute file URLs.
 QList<QUrl> parseImportList(const QString& text, const QStringList& allowedTypes);

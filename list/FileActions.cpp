@@ -2,6 +2,7 @@
 #include "app/FolimeterAppDelegate.h"
 
 #include "app/Platform.h"
+#include "gather/LocalPath.h"
 #include "list/FileManagerClient.h"
 #include "list/FilePropertiesDialog.h"
 
@@ -84,7 +85,7 @@ void FolimeterAppDelegate::openEnclodingFolder()
             urls.append(item->filePath());
             const QByteArray& path = item->nativePath();
             const qsizetype slash = path.lastIndexOf('/');
-            const QUrl folder = FileItem::fileUrl(slash <= 0 ? QByteArray("/") : path.left(slash));
+            const QUrl folder = localpath::fileUrl(slash <= 0 ? QByteArray("/") : path.left(slash));
             if (!folders.contains(folder))
                 folders.append(folder);
         }

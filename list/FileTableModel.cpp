@@ -8,6 +8,28 @@ namespace {
 const QString kCheckColumn = QStringLiteral("isselected");
 const QString kSizeColumn = QStringLiteral("sizeInKB");
 const QString kNameColumn = QStringLiteral("name");
+const QString kLocationColumn = QStringLiteral("location");
+
+// The text as a cell shows it: each control character as a visible symbol, so that a name
+// holding a line feed or a tab stays on one line and shows where they are. A line feed is the
+// return arrow U+21B5 and a tab the tab arrow U+21E5, which common fonts draw (the Control
+// Pictures block, which few fonts have, is kept for the rarer control characters). The item's
+// own text is not changed.
+QString visibleText(QString text)
+{
+    for (QChar& c : text) {
+        const char16_t unit = c.unicode();
+        if (unit == u'\n')
+            c = QChar(u'\u21B5');
+        else if (unit == u'\t')
+            c = QChar(u'\u21E5');
+        else if (unit < 0x20)
+            c = QChar(char16_t(0x2400 + unit));
+        else if (unit == 0x7F)
+            c = QChar(u'\u2421');
+    }
+    return text;
+}
 
 } // namespace
 
@@ -92,14 +114,17 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // An absent date comes as an invalid value and shows as an empty text.
-        return value.isValid() ? value.toString() : QString();
+        return value.isValid() ? visibleText(value.toString()) : QString();
     case Qt::DecorationRole:
         if (id == kNameColumn && item.isPasswordProtected())
             return m_lockIcon;
         return {};
     case Qt::ToolTipRole:
-        if (id == kNameColumn && item.isPasswordProtected())
-            return tr("Password protected");
+        // The whole name, and the whole folder, however narrow the column.
+        if (id == kNameColumn)
+            return visibleText(item.name()) + (item.isPasswordProtected() ? tr("\nPassword protected") : QString());
+        if (id == kLocationColumn)
+            return visibleText(item.location());
         return {};
     case Qt::TextAlignmentRole:
         if (id == kSizeColumn)

@@ -14,8 +14,9 @@ class FileList;
 // list; every reload re-reads it. Each column has an identifier, and a cell shows what
 // FileItem::displayField gives for that identifier (an empty text for one it does not know).
 // Only the column identified exactly as "isselected" is editable: its check box sets the
-// item's check mark. The name cell of a password-protected item carries a lock icon and a
-// tool tip saying so.
+// item's check mark. Cells show control characters as visible symbols; the name and location
+// cells have the whole text as their tool tip, and the name cell of a password-protected item
+// carries a lock icon and says so in its tool tip.
 class FileTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

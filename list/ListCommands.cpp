@@ -68,7 +68,10 @@ void FolimeterAppDelegate::setupListCommands()
     onItem(ui.moveUpMenuItem, [this] { moveUp(); });
     onItem(ui.moveDownMenuItem, [this] { moveDown(); });
 
+    onItem(ui.copyMenuItem, [this] { copyAction(); });
+
     connect(ui.mainTableView, &CustomTableView::removeKeyPressed, this, [this] { removeAction(); });
+    connect(ui.mainTableView, &CustomTableView::copyKeyPressed, this, [this] { copyAction(); });
     connect(ui.mainTableView, &CustomTableView::reorderKeyPressed, this,
             [this](QKeyEvent* event) { keyDownTableView(event); });
 }

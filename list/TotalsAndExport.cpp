@@ -8,7 +8,9 @@
 #include "list/Totals.h"
 #include "ui_MainWindow.h"
 
+#include <QClipboard>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMessageBox>
 
@@ -71,4 +73,21 @@ bool FolimeterAppDelegate::exportToFile(const QString& path)
         platform::logError(QStringLiteral("(export)"), QString::fromUtf8(e.what()));
     }
     return false;
+}
+
+void FolimeterAppDelegate::copyAction()
+{
+    try {
+        std::vector<FileItemPtr> items;
+        for (const qsizetype row : selectedRows()) {
+            if (row < m_files.size())
+                items.push_back(m_files.at(row));
+        }
+        if (items.empty())
+            return;
+        // The clipboard holds Unicode text: a name's byte that is not UTF-8 reads as U+FFFD.
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(exporter::encode(items)));
+    } catch (const std::exception& e) {
+        platform::logError(QStringLiteral("(copy:)"), QString::fromUtf8(e.what()));
+    }
 }

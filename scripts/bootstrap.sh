@@ -13,6 +13,8 @@ packages=(
     # (which the tests also use to read printed PDFs back).
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libfreetype-dev libjpeg-dev libpoppler-cpp-dev
     xvfb xauth dbus fonts-dejavu-core
+    # Validators of the desktop entry and the AppStream data, run by the tests.
+    desktop-file-utils appstream
     clang-14 libclang-rt-14-dev time
 )
 

@@ -4,6 +4,7 @@
 #include "app/Utilities.h"
 #include "ui_About.h"
 
+#include <QLayout>
 #include <QPixmap>
 
 AboutWindowController::AboutWindowController(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::About>())
@@ -28,7 +29,10 @@ void AboutWindowController::awakeFromNib()
     m_ui->emailLink->setText(email);
     m_ui->copyrightLabel->setText(bundleInfoValue(QLatin1String(constants::kCopyrightKey)));
     m_ui->okButton->setToolTip(QStringLiteral("Click to continue with %1.").arg(title));
-    resize(width(), 207);
+    // A fixed-size dialog: the layout sets its size, and the title bar offers no minimise or
+    // maximise button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void AboutWindowController::okAction()

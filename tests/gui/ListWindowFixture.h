@@ -1,17 +1,15 @@
 #pragma once
 
-// Helpers for the widget tests of the main window: a started controller with a list of named
-// items, the table's selection by row numbers, and settings kept apart from the user's.
+// Helpers for the widget tests of the main window: a started controller over a list of named
+// items, the table's selection as a string of row digits, and settings kept apart from the user's.
 
 #include "app/FolimeterAppDelegate.h"
 #include "list/FileTableModel.h"
+#include "list/Totals.h"
 #include "support/Fixtures.h"
 #include "ui_MainWindow.h"
 
-#include <QDir>
-#include <QFile>
-#include <QItemSelectionModel>
-#include <QStringList>
+#include <QAbstractItemModelTester>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -25,26 +23,14 @@ inline void useScratchSettings()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
 }
 
-// A folder of `copies` copies of one long PDF in `parent`: slow enough that a job is still
-// running when a test acts on it. Empty on failure.
-inline QString makeSlowTree(const QString& parent, int copies)
-{
-    const QString folder = parent + "/slow";
-    const QString first = folder + "/copy0000.pdf";
-    if (!QDir().mkpath(folder) || !fixtures::writePdf(first, {.pages = 2000}))
-        return {};
-    for (int i = 1; i < copies; ++i) {
-        if (!QFile::copy(first, folder + QString("/copy%1.pdf").arg(i, 4, 10, QChar('0'))))
-            return {};
-    }
-    return folder;
-}
-
-// A started controller whose list holds /list/<name>.tif for each name (pages 1, 2, ...),
-// shown in the table.
+// A started controller whose list holds /list/<name>.tif for each name (pages 1, 2, ...); a
+// QAbstractItemModelTester checks its table model through the whole test.
 inline std::unique_ptr<FolimeterAppDelegate> makeWindow(const QStringList& names = {})
 {
+    useScratchSettings();
     auto delegate = std::make_unique<FolimeterAppDelegate>();
+    new QAbstractItemModelTester(delegate->tableModel(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                 delegate->tableModel());
     delegate->awakeFromNib();
     int pages = 0;
     for (const QString& name : names)
@@ -53,49 +39,40 @@ inline std::unique_ptr<FolimeterAppDelegate> makeWindow(const QStringList& names
     return delegate;
 }
 
-// The items' names in list order, without extension.
-inline QStringList names(const FolimeterAppDelegate& delegate)
+// The items' names in list order, without extension, joined by `separator`.
+inline QString names(const FolimeterAppDelegate& delegate, const QString& separator = "")
 {
     QStringList result;
     for (const FileItemPtr& item : delegate.files())
         result << item->name().section(QLatin1Char('.'), 0, 0);
-    return result;
+    return result.join(separator);
 }
 
-inline QList<bool> checkMarks(const FolimeterAppDelegate& delegate)
+// Selects the rows given as digits ("023": rows 0, 2 and 3), whole rows, nothing else.
+inline void selectRows(FolimeterAppDelegate& delegate, const QString& rows)
 {
-    QList<bool> marks;
-    for (const FileItemPtr& item : delegate.files())
-        marks << item->isSelected();
-    return marks;
-}
-
-// The totals line for a list of TIFF files only.
-inline QString totalsFor(int files, int selected, int tiffPages)
-{
-    return QString("%1 Total file(s); %2 file selected; Total page count of selected TIFF file(s) : %3 PDF "
-                   "file(s) : 0")
-        .arg(files)
-        .arg(selected)
-        .arg(tiffPages);
-}
-
-// Replaces the table's selection with whole rows.
-inline void selectRows(FolimeterAppDelegate& delegate, const QList<int>& rows)
-{
-    const FileTableModel* model = delegate.tableModel();
     QItemSelection wanted;
-    for (const int row : rows)
-        wanted.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+    for (const QChar row : rows)
+        wanted.select(delegate.tableModel()->index(row.digitValue(), 0),
+                      delegate.tableModel()->index(row.digitValue(), delegate.tableModel()->columnCount() - 1));
     delegate.ui()->mainTableView->selectionModel()->select(wanted, QItemSelectionModel::ClearAndSelect);
 }
 
-inline QList<int> selectedRows(const FolimeterAppDelegate& delegate)
+inline QString selectedRows(const FolimeterAppDelegate& delegate)
 {
-    QList<int> rows;
+    QString rows;
     for (const qsizetype row : delegate.selectedRows())
-        rows << int(row);
+        rows += QString::number(row);
     return rows;
+}
+
+// The totals line of `files` files, of which the rows `selected` are selected.
+inline QString totalsOf(const FolimeterAppDelegate& delegate, const QString& selected)
+{
+    std::vector<qsizetype> rows;
+    for (const QChar row : selected)
+        rows.push_back(row.digitValue());
+    return totalFilesText(delegate.files().size(), qsizetype(rows.size()), pageTotals(delegate.files(), rows));
 }
 
 } // namespace listfixture
