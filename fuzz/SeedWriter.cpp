@@ -57,12 +57,14 @@ void writeTiffSeeds(const QString& dir)
             }
         }
     }
-    // A directory whose next-directory offset points back at itself.
+    // An image directory whose next-directory offset points back at itself.
     QByteArray loop("II*\0\x08\0\0\0", 8);
-    loop += QByteArray("\x01\0"                             // one entry
+    loop += QByteArray("\x03\0"                             // three entries
                        "\x00\x01\x03\0\x01\0\0\0\x01\0\0\0" // ImageWidth SHORT 1 = 1
+                       "\x01\x01\x03\0\x01\0\0\0\x01\0\0\0" // ImageLength SHORT 1 = 1
+                       "\x11\x01\x04\0\x01\0\0\0\x08\0\0\0" // StripOffsets LONG 1 = 8
                        "\x08\0\0\0",                        // next directory: this one again
-                       18);
+                       42);
     check(fixtures::writeBytes(dir + "/loop.tif", loop), dir + "/loop.tif");
     // A header pointing past the end.
     check(fixtures::writeBytes(dir + "/past-end.tif", QByteArray("MM\0*\x7f\xff\xff\xf0", 8)), dir + "/past-end.tif");

@@ -9,6 +9,7 @@
 #include "app/Utilities.h"
 #include "gather/CollectionJob.h"
 #include "list/Totals.h"
+#include "model/CountingWorker.h"
 #include "ui_MainWindow.h"
 
 #include <QAbstractItemView>
@@ -126,6 +127,8 @@ bool FolimeterAppDelegate::loadURLsInBackground(Arguments arguments)
         return false;
     ++m_runningJobs;
     m_cancelRequested = false;
+    // The helpers a Cancel ended before start again for this job's files, on first need.
+    CountingWorker::resume();
     m_jobProgress.found = 0;
     m_jobProgress.admitted = 0;
     m_jobProgress.pages = 0;
@@ -195,4 +198,7 @@ void FolimeterAppDelegate::cancelAction()
 {
     m_cancelRequested = true;
     setIsProcessing(false);
+    // A file the libraries are counting would hold the job up to the count's time bound; its
+    // helper is ended instead, and the file is left out of the list.
+    CountingWorker::stopAll();
 }

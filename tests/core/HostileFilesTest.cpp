@@ -101,25 +101,6 @@ QByteArray deepPageTree(int depth)
     return fixtures::pdfFromObjects(objects);
 }
 
-// Little-endian TIFF pieces: the header pointing at the first directory, and a directory.
-QByteArray le16(quint16 v)
-{
-    const char bytes[] = {char(v), char(v >> 8)};
-    return QByteArray(bytes, 2);
-}
-QByteArray le32(quint32 v)
-{
-    return le16(quint16(v)) + le16(quint16(v >> 16));
-}
-QByteArray le64(quint64 v)
-{
-    return le32(quint32(v)) + le32(quint32(v >> 32));
-}
-QByteArray tiffDirectory(quint16 entries, quint32 next)
-{
-    return le16(entries) + QByteArray(12 * entries, '\0') + le32(next);
-}
-
 class HostileFiles : public ::testing::Test {
 protected:
     void SetUp() override
@@ -275,30 +256,6 @@ TEST_F(HostileFiles, EndlessWorkIsStoppedWithOneLine)
     write("counted.pdf", fixtures::pdfFromObjects({"<< /Type /Catalog /Pages 2 0 R >>",
                                                    "<< /Type /Pages /Kids [" + kids + "] >>", "<< /Type /Page >>"}));
     EXPECT_EQ(count("counted.pdf"), 100000);
-    EXPECT_EQ(takeLog(), QStringList());
-}
-
-TEST_F(HostileFiles, TiffDirectoryTricks)
-{
-    const QByteArray classic("II*\0", 4);
-    const QByteArray big("II+\0\x08\0\0\0", 8);
-    const quint32 second = 8 + 18;
-    write("loop.tif", classic + le32(8) + tiffDirectory(1, second) + tiffDirectory(1, 8));
-    write("self.tif", classic + le32(8) + tiffDirectory(1, 8));
-    write("entries.tif", classic + le32(8) + le16(65535) + QByteArray(100, '\0'));
-    write("past.tif", classic + le32(0xFFFFFF00) + QByteArray(16, '\0'));
-    write("nextpast.tif", classic + le32(8) + tiffDirectory(1, 0x7FFFFFF0));
-    write("big2p63.tif", big + le64(16) + le64(quint64(1) << 63) + QByteArray(64, '\0'));
-    write("bigmax.tif", big + le64(16) + le64(~quint64(0)) + QByteArray(64, '\0'));
-    write("bigpast.tif", big + le64(quint64(1) << 63));
-    write("bigloop.tif", big + le64(16) + le64(0) + le64(16));
-    // libtiff follows a chain until it comes back to a directory it has seen.
-    EXPECT_EQ(count("loop.tif"), 2);
-    EXPECT_EQ(count("self.tif"), 1);
-    EXPECT_EQ(count("bigloop.tif"), 1);
-    EXPECT_EQ(count("nextpast.tif"), 1);
-    for (const char* name : {"entries.tif", "past.tif", "big2p63.tif", "bigmax.tif", "bigpast.tif"})
-        EXPECT_EQ(count(name), 0) << name;
     EXPECT_EQ(takeLog(), QStringList());
 }
 
