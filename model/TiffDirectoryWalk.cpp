@@ -912,7 +912,7 @@ private:
     // Directories closer than this to the one before are taken to lie close together.
     static constexpr quint64 kNearBytes = 4096;
 
-    void parseEntries(const unsigned char* bytes, size_t count, std::vector<Entry>& entries) const
+    void parseEntries(const unsigned char* bytes, size_t count, std::vector<Entry>& entries)
     {
         const size_t entryBytes = m_layout.bigTiff ? 20 : 12;
         const size_t countBytes = m_layout.bigTiff ? 8 : 4;
@@ -927,21 +927,27 @@ private:
             std::memcpy(e.field, p + 4 + countBytes, m_layout.bigTiff ? 8 : 4);
             e.duplicate = false;
         }
-        // libtiff ignores every entry of a tag after its first. Directories are short and
-        // usually sorted, so a sorted copy of the tags finds the repeats.
-        std::vector<std::pair<quint16, size_t>> tags(count);
+        // libtiff ignores every entry of a tag after its first. Directories are written with
+        // their tags in ascending order, which rules repeats out; others are sorted to find them.
+        bool ascending = true;
+        for (size_t i = 1; i < count && ascending; ++i)
+            ascending = entries[i].tag > entries[i - 1].tag;
+        if (ascending)
+            return;
+        m_tags.resize(count);
         for (size_t i = 0; i < count; ++i)
-            tags[i] = {entries[i].tag, i};
-        std::sort(tags.begin(), tags.end());
+            m_tags[i] = {entries[i].tag, i};
+        std::sort(m_tags.begin(), m_tags.end());
         for (size_t i = 1; i < count; ++i) {
-            if (tags[i].first == tags[i - 1].first)
-                entries[tags[i].second].duplicate = true;
+            if (m_tags[i].first == m_tags[i - 1].first)
+                entries[m_tags[i].second].duplicate = true;
         }
     }
 
     FileBytes m_bytes;
     CountingBudget& m_budget;
     const Layout& m_layout;
+    std::vector<std::pair<quint16, size_t>> m_tags;
 };
 
 } // namespace
