@@ -3,12 +3,15 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -85,6 +88,16 @@ struct Layout {
 
 quint64 readUnsigned(const unsigned char* bytes, size_t size, bool bigEndian)
 {
+    switch (size) {
+    case 2:
+        return bigEndian ? qFromBigEndian<quint16>(bytes) : qFromLittleEndian<quint16>(bytes);
+    case 4:
+        return bigEndian ? qFromBigEndian<quint32>(bytes) : qFromLittleEndian<quint32>(bytes);
+    case 8:
+        return bigEndian ? qFromBigEndian<quint64>(bytes) : qFromLittleEndian<quint64>(bytes);
+    default:
+        break;
+    }
     quint64 value = 0;
     for (size_t i = 0; i < size; ++i)
         value |= quint64(bytes[bigEndian ? i : size - 1 - i]) << (8 * (size - 1 - i));
@@ -173,17 +186,20 @@ public:
     {
         if (offset > m_size || count > m_size - offset)
             return nullptr;
-        if (offset >= m_start && offset + count <= m_start + m_buffer.size())
-            return m_buffer.data() + (offset - m_start);
+        if (offset >= m_start && offset + count <= m_start + m_length)
+            return m_buffer.get() + (offset - m_start);
         const size_t wanted =
             size_t(std::min<quint64>(std::max<size_t>(count, near ? kNearRead : kSmallRead), m_size - offset));
-        m_buffer.resize(wanted);
+        if (wanted > m_capacity) {
+            // Not zeroed: every byte used is read from the file first.
+            m_buffer.reset(new unsigned char[wanted]);
+            m_capacity = wanted;
+        }
         m_start = offset;
-        const size_t got = offset + wanted <= kHeadBytes
-                               ? m_file.readAt(offset, reinterpret_cast<char*>(m_buffer.data()), wanted)
-                               : readDirect(offset, wanted);
-        m_buffer.resize(got);
-        return got >= count ? m_buffer.data() : nullptr;
+        m_length = offset + wanted <= kHeadBytes
+                       ? m_file.readAt(offset, reinterpret_cast<char*>(m_buffer.get()), wanted)
+                       : readDirect(offset, wanted);
+        return m_length >= count ? m_buffer.get() : nullptr;
     }
 
 private:
@@ -195,7 +211,7 @@ private:
     {
         size_t done = 0;
         while (done < wanted) {
-            const ssize_t n = ::pread(m_file.fd(), m_buffer.data() + done, wanted - done, off_t(offset + done));
+            const ssize_t n = ::pread(m_file.fd(), m_buffer.get() + done, wanted - done, off_t(offset + done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -207,8 +223,10 @@ private:
 
     FileReader& m_file;
     quint64 m_size;
-    std::vector<unsigned char> m_buffer;
+    std::unique_ptr<unsigned char[]> m_buffer;
+    size_t m_capacity = 0;
     quint64 m_start = 0;
+    size_t m_length = 0;
 };
 
 struct Entry {
@@ -863,7 +881,9 @@ public:
         const quint64 size = m_bytes.size();
         quint32 images = 0;
         quint64 offset = m_layout.firstDirectory;
-        quint64 previous = offset;
+        // The first directory is read with a small read (or from the reader's window at the
+        // start of the file): most files are one page.
+        std::optional<quint64> previous;
         SeenOffsets seen;
         std::vector<Entry> entries;
         for (;;) {
@@ -872,7 +892,7 @@ public:
             if (offset == 0 || seen.contains(offset) || seen.size() >= kMaxDirectories)
                 return images;
             seen.add(offset);
-            const bool near = (offset > previous ? offset - previous : previous - offset) < kNearBytes;
+            const bool near = previous && (offset > *previous ? offset - *previous : *previous - offset) < kNearBytes;
             previous = offset;
             if (offset > size || size - offset < countBytes)
                 return images;
