@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "model/CountingWorker.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +21,13 @@
 namespace bench {
 
 namespace {
+
+// The benchmarks count through the counting helper built with them, unless told otherwise.
+[[maybe_unused]] const bool g_workerFound = [] {
+    if (!std::getenv("FOLIMETER_WORKER"))
+        CountingWorker::setProgramPath(FOLIMETER_WORKER_PATH);
+    return true;
+}();
 
 constexpr size_t kEdgeBytes = 4096;
 constexpr int kMaximumPasses = 1000;

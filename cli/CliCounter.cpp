@@ -9,6 +9,7 @@
 #include "gather/LocalPath.h"
 #include "list/Exporter.h"
 #include "list/Totals.h"
+#include "model/CountingWorker.h"
 
 #include <QSet>
 #include <QStringDecoder>
@@ -302,8 +303,9 @@ int runCliCounter(const CliOptions& options, bool standardOutputClosed)
         waitForWake(kRefreshMs);
         if (const int signal = g_signal) {
             // The job's own Cancel, then a short grace for it to end by itself; a file whose
-            // count takes longer is not waited for.
+            // count takes longer is not waited for. Counting helpers end at once.
             host.cancel();
+            CountingWorker::stopAll();
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
             while (!jobDone && std::chrono::steady_clock::now() < deadline)
                 waitForWake(50);
@@ -321,6 +323,15 @@ int runCliCounter(const CliOptions& options, bool standardOutputClosed)
     }
     job.join();
     showUnreadable();
+    // Each file it would have counted logged why; the run as a whole fails too, so that a
+    // script does not take the 0 pages of a broken installation for counts.
+    if (const int failures = CountingWorker::startFailures(); failures > 0) {
+        status.printLine(programMessage(QStringLiteral("the counting helper %1 could not be started (%2 time(s)); "
+                                                       "the files it would have counted are listed with 0 pages")
+                                            .arg(QString::fromLocal8Bit(CountingWorker::programPath()))
+                                            .arg(failures)));
+        exitStatus = 1;
+    }
 
     // Files admitted without being readable (gone, no permission, not a regular file) are
     // listed as the window lists them, and reported.

@@ -56,8 +56,14 @@ int main(int argc, char** argv)
     write({"pdf_count/no-xref.pdf", "pdf_tree/no-xref.pdf"},
           "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count 2 /Kids [3 0 "
           "R 3 0 R] >> endobj\n3 0 obj << /Type /Page /Parent 2 0 R >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n");
-    // A directory whose next-directory offset points back at itself; a header pointing past the end.
-    write({"tiff_count/loop.tif"}, QByteArray("II*\0\x08\0\0\0\x01\0\x00\x01\x03\0\x01\0\0\0\x01\0\0\0\x08\0\0\0", 26));
+    // An image directory whose next-directory offset points back at itself; a header pointing
+    // past the end.
+    write({"tiff_count/loop.tif"}, QByteArray("II*\0\x08\0\0\0\x03\0"
+                                              "\x00\x01\x03\0\x01\0\0\0\x01\0\0\0" // ImageWidth 1
+                                              "\x01\x01\x03\0\x01\0\0\0\x01\0\0\0" // ImageLength 1
+                                              "\x11\x01\x04\0\x01\0\0\0\x08\0\0\0" // StripOffsets 8
+                                              "\x08\0\0\0",                        // next: itself
+                                              50));
     write({"tiff_count/past-end.tif"}, QByteArray("MM\0*\x7f\xff\xff\xf0", 8));
 
     const QByteArray lists[] = {

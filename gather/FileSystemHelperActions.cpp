@@ -10,6 +10,7 @@
 #include "gather/CollectionJob.h"
 #include "gather/LocalPath.h"
 #include "list/Totals.h"
+#include "model/CountingWorker.h"
 #include "ui_MainWindow.h"
 
 #include <QAbstractItemView>
@@ -132,6 +133,8 @@ bool FolimeterAppDelegate::loadURLsInBackground(Arguments arguments)
         return false;
     ++m_runningJobs;
     m_cancelRequested = false;
+    // The helpers a Cancel ended before start again for this job's files, on first need.
+    CountingWorker::resume();
     m_jobProgress.found = 0;
     m_jobProgress.admitted = 0;
     m_jobProgress.pages = 0;
@@ -227,4 +230,7 @@ void FolimeterAppDelegate::cancelAction()
 {
     m_cancelRequested = true;
     setIsProcessing(false);
+    // A file the libraries are counting would hold the job up to the count's time bound; its
+    // helper is ended instead, and the file is left out of the list.
+    CountingWorker::stopAll();
 }

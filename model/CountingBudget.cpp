@@ -1,10 +1,7 @@
 #include "model/CountingBudget.h"
 
-#include <malloc.h>
 #include <pthread.h>
 #include <time.h>
-
-#include <cstdlib>
 
 namespace {
 
@@ -50,33 +47,6 @@ std::uintptr_t stackLowEnd() noexcept
         lowEnd = reinterpret_cast<std::uintptr_t>(low);
     ::pthread_attr_destroy(&attributes);
     return lowEnd;
-}
-
-void* allocate(std::size_t size)
-{
-    CountingBudget* budget = t_budget;
-    if (budget)
-        budget->admitAllocation(size);
-    for (;;) {
-        if (void* p = std::malloc(size ? size : 1)) {
-            if (budget)
-                budget->recordAllocation(::malloc_usable_size(p));
-            return p;
-        }
-        const std::new_handler handler = std::get_new_handler();
-        if (!handler)
-            throw std::bad_alloc();
-        handler();
-    }
-}
-
-void release(void* p) noexcept
-{
-    if (!p)
-        return;
-    if (CountingBudget* budget = t_budget)
-        budget->recordRelease(::malloc_usable_size(p));
-    std::free(p);
 }
 
 } // namespace
@@ -171,63 +141,4 @@ QString CountingBudget::reason() const
         break;
     }
     return {};
-}
-
-// The program's allocation functions: the standard ones, charged to the thread's budget when
-// one is in force. The array, sized and nothrow forms of the standard library call these two;
-// they are replaced too so that a sanitizer's own versions cannot bypass the charge.
-void* operator new(std::size_t size)
-{
-    return allocate(size);
-}
-
-void* operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-
-// The nothrow forms must be replaced as well: a sanitizer's own nothrow new paired with the
-// delete below would be a mismatch.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
-{
-    return operator new(size, tag);
-}
-
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    release(p);
-}
-
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    release(p);
-}
-
-void operator delete(void* p) noexcept
-{
-    release(p);
-}
-
-void operator delete[](void* p) noexcept
-{
-    release(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    release(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    release(p);
 }

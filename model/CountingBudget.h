@@ -6,17 +6,11 @@
 #include <cstdint>
 #include <new>
 
-// Bounds the work of one page count on the calling thread: processor time, memory taken
-// with operator new, and stack depth. While a budget is in force on a thread, every
-// operator new on that thread is charged to it (this file's translation unit replaces the
-// global allocation functions), and the page counter's readers poll it. Once a bound is
-// passed the budget stays exceeded: every later allocation and check on the thread throws
-// CountingBudget::Exceeded, so that a library unwinds whatever it was doing, also when it
-// catches and rethrows on the way out.
-//
-// The libraries are C++ that turns any exception into a failure of the call (qpdf) or C that
-// only reads through callbacks (libtiff), so a budget never throws through C frames: the TIFF
-// callbacks call poll(), which does not throw.
+// Bounds the work of one page count on the calling thread: processor time, memory and stack
+// depth. The page counter's readers poll it, and report the memory they take and give back
+// through admitAllocation(), recordAllocation() and recordRelease(). Once a bound is passed
+// the budget stays exceeded: every later check on the thread throws CountingBudget::Exceeded.
+// (libtiff and qpdf do not run in the program: see CountingWorker.)
 class CountingBudget {
 public:
     struct Limits {
@@ -52,7 +46,7 @@ public:
     // Takes the budget off the thread ahead of its destruction; idempotent.
     void release() noexcept;
 
-    // Called by the allocation functions on the thread the budget is in force on.
+    // Called by the readers for the memory they take, on the thread the budget is in force on.
     // Throws Exceeded when `bytes` more would pass the memory bound, or another bound is passed.
     void admitAllocation(std::size_t bytes);
     void recordAllocation(std::size_t bytes) noexcept { m_inUse += std::int64_t(bytes); }

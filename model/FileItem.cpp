@@ -77,7 +77,8 @@ std::shared_ptr<FileItem> FileItem::fromNativePath(const QByteArray& nativePath)
         return nullptr;
     auto item = std::make_shared<FileItem>();
     item->m_nativePath = absoluteNativePath(nativePath);
-    item->measure();
+    if (!item->measure())
+        return nullptr;
     return item;
 }
 
@@ -87,7 +88,7 @@ void FileItem::setFilePath(const QUrl& url)
     measure();
 }
 
-void FileItem::measure()
+bool FileItem::measure()
 {
     // The size alone: making the dates of resourceValues costs more than a stat, for every file.
     if (const auto size = platform::allocatedSize(m_nativePath))
@@ -95,6 +96,7 @@ void FileItem::measure()
     const PageCount count = measurePages(m_nativePath, QString(""));
     m_pages = count.pages;
     m_passwordProtected = count.passwordProtected;
+    return !count.interrupted;
 }
 
 QUrl FileItem::filePath() const

@@ -23,7 +23,9 @@ public:
     static std::shared_ptr<FileItem> initWithURL(const QUrl& url);
 
     // A new, measured item for a path in its file-system bytes (relative paths are taken
-    // against the current folder); null for an empty path.
+    // against the current folder); null for an empty path, and when Cancel or quitting cut
+    // the count off (CountingWorker::stopAll()): a file is never listed with a count that is
+    // not its own.
     static std::shared_ptr<FileItem> fromNativePath(const QByteArray& nativePath);
 
     // Stores the location and measures the file: allocated size and page count.
@@ -85,7 +87,8 @@ public:
                                                     bool passwordProtected = false);
 
 private:
-    void measure();
+    // False when the page count was cut off.
+    bool measure();
 
     QByteArray m_nativePath;
     qint64 m_size = 0;

@@ -2,38 +2,35 @@
 
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
+#include "model/CountingWorker.h"
 #include "model/FileReader.h"
 #include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
+#include "model/worker/WorkerProtocol.h"
 
 #include <QFile>
 
-#include <qpdf/InputSource.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
-#include <tiffio.h>
+#include <time.h>
 
-#include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <stdexcept>
-#include <string>
 
 namespace pagecount {
 
 namespace {
 
-// The work one file may cost. A valid PDF of a few thousand pages takes some tens of
-// milliseconds and a few megabytes; one of 50,000 pages about 1.5 s and 170 MB, near where
-// both bounds lie. Past them the file is taken as hostile or hopeless and counts 0: on a list
-// of thousands of files one such file must not hold the job up for minutes or take the memory
-// of the machine, and a count of 0 with its log line is what any unreadable file gives.
+// The work one file may cost in the program's own readers. A valid PDF of a few thousand pages
+// takes some tens of milliseconds and a few megabytes; one of 50,000 pages about 1.5 s and
+// 170 MB, near where both bounds lie. Past them the file is taken as hostile or hopeless and
+// counts 0: on a list of thousands of files one such file must not hold the job up for minutes
+// or take the memory of the machine, and a count of 0 with its log line is what any unreadable
+// file gives. The processor time is one bound for the whole count: what the helper may take is
+// what the program's readers left of it.
 constexpr CountingBudget::Limits kLimits{
     2'000'000'000,     // processor time: 2 s
-    256 * 1024 * 1024, // memory taken through operator new (qpdf's objects and decoded streams)
-    4 * 1024 * 1024,   // stack below the counter's frame (qpdf walks page trees recursively)
+    256 * 1024 * 1024, // memory the readers account for
+    4 * 1024 * 1024,   // stack below the counter's frame
 };
 
 // The one log line of a count stopped at a bound, or of a count out of range.
@@ -41,6 +38,11 @@ void logStopped(const QByteArray& path, const QString& reason)
 {
     platform::logError(QStringLiteral("(getTiffPageCount)"),
                        QStringLiteral("%1: %2").arg(QFile::decodeName(path), reason));
+}
+
+QString timeReason()
+{
+    return QStringLiteral("counting took more than %1 s of processor time").arg(double(kLimits.cpuNanoseconds) / 1e9);
 }
 
 // A count as the callers' signed 32-bit integer. A larger one cannot be told apart from a
@@ -53,6 +55,14 @@ qint32 narrowedCount(quint64 count, const QByteArray& path)
     return 0;
 }
 
+std::int64_t threadCpuNanoseconds()
+{
+    timespec now{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+        return 0;
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 bool hasTiffSignature(const char* data, size_t size)
 {
     if (size < 8)
@@ -63,251 +73,104 @@ bool hasTiffSignature(const char* data, size_t size)
     return little || big;
 }
 
-// libtiff reads the file through these client procedures.
-struct TiffStream {
-    FileReader* reader;
-    toff_t position;
-    CountingBudget* budget;
-};
-
-// Past the budget every read fails, which ends whatever libtiff was doing; C frames are
-// never unwound by an exception.
-tmsize_t streamRead(thandle_t handle, void* buffer, tmsize_t count)
-{
-    auto* s = static_cast<TiffStream*>(handle);
-    if (count <= 0 || !s->budget->poll())
-        return 0;
-    const size_t n = s->reader->readAt(s->position, static_cast<char*>(buffer), size_t(count));
-    s->position += n;
-    return tmsize_t(n);
-}
-
-tmsize_t streamWrite(thandle_t, void*, tmsize_t)
-{
-    return -1;
-}
-
-toff_t streamSeek(thandle_t handle, toff_t offset, int whence)
-{
-    auto* s = static_cast<TiffStream*>(handle);
-    if (!s->budget->poll())
-        return toff_t(-1);
-    toff_t base = 0;
-    if (whence == SEEK_CUR)
-        base = s->position;
-    else if (whence == SEEK_END)
-        base = s->reader->size();
-    if (offset > std::numeric_limits<toff_t>::max() - base)
-        return toff_t(-1);
-    s->position = base + offset;
-    return s->position;
-}
-
-int streamClose(thandle_t)
-{
-    return 0;
-}
-
-toff_t streamSize(thandle_t handle)
-{
-    return static_cast<TiffStream*>(handle)->reader->size();
-}
-
-// No mapping: libtiff then reads through streamRead.
-int streamMap(thandle_t, void**, toff_t*)
-{
-    return 0;
-}
-
-void streamUnmap(thandle_t, void*, toff_t) {}
-
-// libtiff reports through these; the count must print nothing, whatever the file holds.
-int silentHandler(TIFF*, void*, const char*, const char*, va_list)
-{
-    return 1;
-}
-
 bool startsAsTiff(FileReader& file)
 {
     char header[8];
     return file.readAt(0, header, sizeof header) == sizeof header && hasTiffSignature(header, sizeof header);
 }
 
-// A count and whether it was stopped at a bound (then logged already, and 0).
+// A count; stopped: at a bound or by a failure of the helper (then logged already, and 0);
+// interrupted: cut off by Cancel or quit (nothing logged, and no count).
 struct Count {
     qint32 pages = 0;
     bool stopped = false;
     bool passwordProtected = false;
+    bool interrupted = false;
 };
 
-// The count as libtiff gives it: opened reading the header alone ("h"; the directories
-// themselves are not read, so none is checked), then TIFFNumberOfDirectories, which follows
-// the directory chain. "m": no mapping, reads go through the stream.
-tdir_t libtiffDirectoryCount(FileReader& file, CountingBudget& budget)
+Count stoppedCount(const QByteArray& path, const QString& reason)
 {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options)
-        return 0;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, silentHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, silentHandler, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, 64 * 1024 * 1024);
-    TiffStream stream{&file, 0, &budget};
-    TIFF* tiff = TIFFClientOpenExt("", "rhm", &stream, streamRead, streamWrite, streamSeek, streamClose, streamSize,
-                                   streamMap, streamUnmap, options);
-    TIFFOpenOptionsFree(options);
-    tdir_t count = 0;
-    if (tiff) {
-        count = TIFFNumberOfDirectories(tiff);
-        TIFFClose(tiff);
-    }
-    return count;
+    logStopped(path, reason);
+    return {0, true};
 }
 
-// Reports a count stopped at the budget (logged, 0), or narrows it.
-Count finishedCount(CountingBudget& budget, quint64 count, const QByteArray& path)
+// The library's count of the file in the thread's helper, within the processor time the count
+// has left since `cpuStart`.
+Count libraryCount(FileReader& file, CountingWorker::Kind kind, const QByteArray& path, const QByteArray& password,
+                   std::int64_t cpuStart)
 {
-    budget.release();
-    if (budget.exceeded() != CountingBudget::Bound::None) {
-        logStopped(path, budget.reason());
-        return {0, true};
+    using Status = CountingWorker::Result::Status;
+    const std::int64_t left = kLimits.cpuNanoseconds - (threadCpuNanoseconds() - cpuStart);
+    if (left <= 0)
+        return stoppedCount(path, timeReason());
+    const CountingWorker::Result result = CountingWorker::forThisThread().count(file.fd(), kind, password, left);
+    switch (result.status) {
+    case Status::Counted:
+        return {narrowedCount(result.pages, path), false, result.passwordProtected};
+    case Status::TimeBound:
+        return stoppedCount(path, timeReason());
+    case Status::MemoryBound:
+        return stoppedCount(path, QStringLiteral("counting needed more than %1 MB of memory")
+                                      .arg(workerprotocol::kAddressSpaceBytes / (1024 * 1024)));
+    case Status::DepthBound:
+        return stoppedCount(path, QStringLiteral("the file nests its structures too deeply"));
+    case Status::Failed:
+        return stoppedCount(path, result.reason);
+    case Status::Cancelled:
+        break;
     }
-    return {narrowedCount(count, path), false};
+    Count cancelled;
+    cancelled.interrupted = true;
+    return cancelled;
 }
 
-// The directory walk gives libtiff's answer without libtiff's setting up; libtiff answers
-// what the walk leaves open.
+// The directory walk answers for the common files; libtiff, in the helper, for the rest.
 Count tiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
         return {};
-    CountingBudget budget(kLimits);
-    std::optional<quint32> count = walkTiffDirectories(file, budget);
-    if (!count && budget.exceeded() == CountingBudget::Bound::None)
-        count = libtiffDirectoryCount(file, budget);
-    return finishedCount(budget, count.value_or(0), path);
+    const std::int64_t cpuStart = threadCpuNanoseconds();
+    std::optional<quint32> count;
+    {
+        CountingBudget budget(kLimits);
+        count = walkTiffDirectories(file, budget);
+        budget.release();
+        if (budget.exceeded() != CountingBudget::Bound::None)
+            return stoppedCount(path, budget.reason());
+    }
+    if (count)
+        return {narrowedCount(*count, path)};
+    return libraryCount(file, CountingWorker::Kind::Tiff, path, {}, cpuStart);
 }
 
 Count libtiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
         return {};
-    CountingBudget budget(kLimits);
-    const tdir_t count = libtiffDirectoryCount(file, budget);
-    return finishedCount(budget, count, path);
+    return libraryCount(file, CountingWorker::Kind::Tiff, path, {}, threadCpuNanoseconds());
 }
 
-// qpdf reads the file through this, out of the reader's window, as it would read a buffer.
-class ReaderInputSource : public InputSource {
-public:
-    ReaderInputSource(FileReader& file, std::string name, CountingBudget& budget)
-        : m_file(file), m_name(std::move(name)), m_end(qpdf_offset_t(file.size())), m_budget(budget)
-    {
-    }
-
-    // The offset of the next end-of-line character, or the end of the file when none is left;
-    // the position moves past it and past any end-of-line characters right after it.
-    qpdf_offset_t findAndSkipNextEOL() override
-    {
-        m_budget.check();
-        char c = 0;
-        while (m_offset < m_end && byteAt(m_offset, c)) {
-            if (c == '\r' || c == '\n') {
-                const qpdf_offset_t eol = m_offset++;
-                while (m_offset < m_end && byteAt(m_offset, c) && (c == '\r' || c == '\n'))
-                    ++m_offset;
-                return eol;
-            }
-            ++m_offset;
-        }
-        m_offset = m_end;
-        return m_end;
-    }
-
-    std::string const& getName() const override { return m_name; }
-    qpdf_offset_t tell() override { return m_offset; }
-
-    void seek(qpdf_offset_t offset, int whence) override
-    {
-        const qpdf_offset_t base = whence == SEEK_END ? m_end : whence == SEEK_CUR ? m_offset : 0;
-        if ((offset > 0 && base > std::numeric_limits<qpdf_offset_t>::max() - offset) || base + offset < 0)
-            throw std::runtime_error(m_name + ": seek out of range");
-        m_offset = base + offset;
-    }
-
-    void rewind() override { m_offset = 0; }
-
-    // Every byte qpdf reads comes through here, so a count that loops over the file or parses it
-    // for too long is stopped here.
-    size_t read(char* buffer, size_t length) override
-    {
-        m_budget.check();
-        if (m_offset >= m_end) {
-            last_offset = m_end;
-            return 0;
-        }
-        last_offset = m_offset;
-        const size_t n = m_file.readAt(quint64(m_offset), buffer, length);
-        m_offset += qpdf_offset_t(n);
-        return n;
-    }
-
-    void unreadCh(char) override
-    {
-        if (m_offset > 0)
-            --m_offset;
-    }
-
-private:
-    bool byteAt(qpdf_offset_t offset, char& c) { return m_file.readAt(quint64(offset), &c, 1) == 1; }
-
-    FileReader& m_file;
-    std::string m_name;
-    qpdf_offset_t m_end;
-    qpdf_offset_t m_offset = 0;
-    CountingBudget& m_budget;
-};
-
+// The page-tree reader answers for the common files; qpdf, in the helper, for the rest.
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
     const QByteArray pw = password.toUtf8();
-    size_t pages = 0;
-    bool locked = false;
-    // The document outlives the budget: its destructor allocates, and must not meet a budget
-    // that throws. It is made only for the files the page-tree reader leaves to qpdf.
-    std::unique_ptr<QPDF> pdf;
-    CountingBudget budget(kLimits);
+    const std::int64_t cpuStart = threadCpuNanoseconds();
     std::optional<pdftree::PageTreeCount> quick;
-    try {
-        quick = pdftree::countPages(file, pw, budget);
-    } catch (...) {
-        // Over the budget; qpdf below meets the same bound.
-        quick.reset();
-    }
-    if (quick) {
-        pages = size_t(quick->pages);
-        locked = quick->passwordProtected;
-    } else {
+    {
+        CountingBudget budget(kLimits);
         try {
-            pdf = std::make_unique<QPDF>();
-            pdf->setSuppressWarnings(true);
-            pdf->processInputSource(std::make_shared<ReaderInputSource>(file, path.toStdString(), budget),
-                                    pw.isNull() ? "" : pw.constData());
-            pages = pdf->getAllPages().size();
-        } catch (const QPDFExc& e) {
-            // Damaged beyond repair, or locked with another password.
-            pages = 0;
-            locked = e.getErrorCode() == qpdf_e_password;
+            quick = pdftree::countPages(file, pw, budget);
         } catch (...) {
-            // Unreadable or over the budget.
-            pages = 0;
+            // Over the budget.
+            quick.reset();
         }
+        budget.release();
+        if (budget.exceeded() != CountingBudget::Bound::None)
+            return stoppedCount(path, budget.reason());
     }
-    budget.release();
-    if (budget.exceeded() != CountingBudget::Bound::None) {
-        logStopped(path, budget.reason());
-        return {0, true};
-    }
-    return {narrowedCount(pages, path), false, locked};
+    if (quick)
+        return {narrowedCount(quick->pages, path), false, quick->passwordProtected};
+    return libraryCount(file, CountingWorker::Kind::Pdf, path, pw, cpuStart);
 }
 
 } // namespace
@@ -328,6 +191,15 @@ qint32 pdfPageCount(const QByteArray& nativePath, const QString& password)
 {
     FileReader file(nativePath);
     return file.isOpen() ? pdfPageCountOf(file, nativePath, password).pages : 0;
+}
+
+qint32 qpdfPageCount(const QByteArray& nativePath, const QString& password)
+{
+    FileReader file(nativePath);
+    return file.isOpen()
+               ? libraryCount(file, CountingWorker::Kind::Pdf, nativePath, password.toUtf8(), threadCpuNanoseconds())
+                     .pages
+               : 0;
 }
 
 } // namespace pagecount
@@ -354,12 +226,12 @@ PageCount measurePages(const QByteArray& nativePath, const QString& password)
         return {};
     // A TIFF stopped at a bound has been logged; it is not tried again as a PDF.
     if (const pagecount::Count images = pagecount::tiffImageCountOf(file, nativePath);
-        images.pages != 0 || images.stopped)
-        return {images.pages, false};
+        images.pages != 0 || images.stopped || images.interrupted)
+        return {images.pages, false, images.interrupted};
     if (!hasPdfExtension(nativePath))
         return {};
     const pagecount::Count pages = pagecount::pdfPageCountOf(file, nativePath, password);
-    return {pages.pages, pages.passwordProtected};
+    return {pages.pages, pages.passwordProtected, pages.interrupted};
 }
 
 qint32 pageCountForPath(const QByteArray& nativePath, const QString& password)

@@ -10,19 +10,32 @@ namespace pagecount {
 
 class FileReader;
 
-// The number of directories (images) in a TIFF or BigTIFF file, found by following the
-// directory chain from the header and reading nothing but each directory's entry count and
-// next-directory offset. The answer is the one libtiff 4.5 gives when it opens the file
-// reading the header alone and then calls TIFFNumberOfDirectories:
-// - a file whose header libtiff refuses (byte order, version, BigTIFF offset size or
-//   reserved field) counts 0;
-// - the chain ends at a directory whose entry count or next offset lies past the end of the
-//   file (that directory is not counted), or whose BigTIFF entry count is over 65535;
-// - it ends after a directory whose next offset is 0, is an offset met before (a loop), or
-//   would be the 1,048,577th directory (libtiff's bound).
-// Neither the entries nor their values are read: libtiff reads them for none of this.
-// Returns nullopt when it cannot be sure: the budget was passed (the caller reports it), or
-// the file gave fewer bytes than its size promised. The budget is polled once a directory.
+// The number of images in a TIFF or BigTIFF file as libtiff 4.5 reads them: the directories of
+// the main chain, from the first, for which TIFFReadDirectory succeeds, up to the first one it
+// refuses (what tiffinfo lists and viewers page through; see librarycount::tiffPageCount).
+// The walk reads each directory's entries and the few values that decide, and follows
+// TIFFReadDirectory's checks:
+// - a header libtiff refuses (byte order, version, BigTIFF offset size or reserved field)
+//   counts 0;
+// - the chain ends at offset 0, at an offset met before (a loop), at the 1,048,577th
+//   directory, and at a directory libtiff cannot read: no entries, more than 4096, entries past
+//   the end of the file (a next-directory offset past the end only ends the chain after it);
+// - and at a directory that is not an image: neither ImageWidth nor ImageLength; a
+//   SamplesPerPixel, Compression, ImageWidth, ImageLength, ImageDepth, Tile*, PlanarConfig,
+//   RowsPerStrip, ExtraSamples, BitsPerSample, Min/MaxSampleValue, SampleFormat or DataType
+//   entry of the wrong count or type or out of range (SamplesPerPixel, RowsPerStrip or
+//   TileDepth 0, PlanarConfig not 1 or 2, per-sample values that differ, ...); no strips or
+//   tiles; no StripOffsets or TileOffsets; offsets or byte counts of the wrong type or past the
+//   end of the file; several strips without StripByteCounts; a palette image of fewer than
+//   8 bits without a ColorMap libtiff takes; a width, length, bit depth or YCbCr subsampling
+//   that makes a row, strip or tile of no bytes.
+// Returns nullopt where it cannot be sure, for libtiff to answer: encodings it does not read
+// (signed or 8-byte values where a classic file has no room for them, long per-sample arrays,
+// SMin/SMaxSampleValue), old-style JPEG, a tile size given in one dimension only, byte counts
+// libtiff would estimate for compressed data, sizes near the 64-bit limits, more than 4
+// million strips; also once the budget is passed (the caller reports it) or when the file gives
+// fewer bytes than its size promised. Polls the budget once a directory; reads at most a few
+// directories' worth of bytes at a time.
 std::optional<quint32> walkTiffDirectories(FileReader& file, CountingBudget& budget);
 
 } // namespace pagecount
