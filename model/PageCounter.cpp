@@ -3,8 +3,8 @@
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
-#include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
+#include "model/pdf/PageTree.h"
 
 #include <QFile>
 
