@@ -17,6 +17,9 @@
 // The libraries are C++ that turns any exception into a failure of the call (qpdf) or C that
 // only reads through callbacks (libtiff), so a budget never throws through C frames: the TIFF
 // callbacks call poll(), which does not throw.
+//
+// The program's own PDF reader does not rely on operator new: it charges the buffers it sizes
+// with charge(), under a SelfAccounting scope, and reports its work with pollWork().
 class CountingBudget {
 public:
     struct Limits {
@@ -45,6 +48,43 @@ public:
     // The same without throwing: false once a bound is passed.
     bool poll() noexcept;
 
+    // Counts `units` of work: about one per byte scanned, kUnitsPerObject per object visited.
+    // The processor clock is read once every kUnitsPerClockRead units, about 100 us of work
+    // (reading it costs some hundreds of nanoseconds on a virtual machine). False once a
+    // bound is passed. A poll() counts as kUnitsPerPoll.
+    bool pollWork(std::size_t units) noexcept
+    {
+        m_work += units;
+        if (m_work < kUnitsPerClockRead)
+            return m_exceeded == Bound::None;
+        return readClock();
+    }
+    static constexpr std::size_t kUnitsPerClockRead = 32 * 1024;
+    static constexpr std::size_t kUnitsPerObject = 512;
+    static constexpr std::size_t kUnitsPerPoll = 32;
+
+    // Memory that code under the budget accounts for itself (see SelfAccounting), apart from
+    // what operator new charges. Adds `bytes` and returns true; or returns false and adds
+    // nothing when the sum would pass the memory bound. That is no bound passed: the caller
+    // gives its work up, and whatever runs after it under the budget is not stopped for it.
+    bool charge(std::size_t bytes) noexcept;
+    void discharge(std::size_t bytes) noexcept { m_charged -= std::int64_t(bytes); }
+    // The most charged at once.
+    std::int64_t chargedPeak() const { return m_chargedPeak; }
+
+    // While one is alive, operator new on the calling thread charges nothing to the budget in
+    // force there: the code in its scope charges its own buffers with charge() instead.
+    class SelfAccounting {
+    public:
+        SelfAccounting() noexcept;
+        ~SelfAccounting();
+        SelfAccounting(const SelfAccounting&) = delete;
+        SelfAccounting& operator=(const SelfAccounting&) = delete;
+
+    private:
+        CountingBudget* m_suspended;
+    };
+
     // The bound that was passed first; None while within all of them.
     Bound exceeded() const { return m_exceeded; }
     // Why the work was stopped, for the log ("took more than 2 s of processor time").
@@ -61,14 +101,16 @@ public:
     static CountingBudget* current() noexcept;
 
 private:
-    bool pollClock() noexcept;
+    bool readClock() noexcept;
     void fail(Bound bound) noexcept;
 
     Limits m_limits;
     std::int64_t m_cpuStart = 0;
     std::int64_t m_inUse = 0;
     std::uintptr_t m_stackFloor = 0;
-    unsigned m_callsSinceClock = 0;
+    std::size_t m_work = 0; // units since the clock was last read
+    std::int64_t m_charged = 0;
+    std::int64_t m_chargedPeak = 0;
     Bound m_exceeded = Bound::None;
     bool m_inForce = false;
     CountingBudget* m_previous = nullptr;
