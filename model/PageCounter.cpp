@@ -280,13 +280,14 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
     try {
         quick = pdftree::countPages(file, pw, budget);
     } catch (...) {
-        // Over the budget; qpdf below meets the same bound.
+        // Out of memory; qpdf below may still manage.
         quick.reset();
     }
     if (quick) {
         pages = size_t(quick->pages);
         locked = quick->passwordProtected;
-    } else {
+    } else if (budget.exceeded() == CountingBudget::Bound::None) {
+        // Not understood, or past the reader's own memory bound, which does not hold qpdf back.
         try {
             pdf = std::make_unique<QPDF>();
             pdf->setSuppressWarnings(true);

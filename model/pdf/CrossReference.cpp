@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace pdftree {
@@ -36,13 +37,35 @@ quint64 field(const char* p, int width)
 
 } // namespace
 
-CrossReference::CrossReference(FileBytes& bytes, Streams& streams, CountingBudget& budget,
-                               CrossReferenceBuffers& buffers, std::vector<Node>& nodes)
-    : m_bytes(bytes), m_streams(streams), m_budget(budget), m_b(buffers), m_nodes(nodes)
+void CrossReferenceBuffers::restart()
 {
-    m_b.subsections.clear();
-    m_b.sections.clear();
-    m_b.streams.clear();
+    subsections.restart();
+    sections.restart();
+    offsets.restart();
+    ranges.restart();
+    streams.restart();
+}
+
+size_t CrossReferenceBuffers::bytes() const
+{
+    return subsections.items.capacity() * sizeof(Subsection) + sections.items.capacity() * sizeof(Section) +
+           offsets.items.capacity() * sizeof(quint64) + ranges.items.capacity() * sizeof(ranges.items[0]) +
+           streams.items.capacity() * sizeof(streams.items[0]);
+}
+
+void CrossReferenceBuffers::trim() noexcept
+{
+    keepAtMost(subsections.items, 4096);
+    keepAtMost(sections.items, 512);
+    keepAtMost(offsets.items, 512);
+    keepAtMost(ranges.items, 1024);
+    keepAtMost(streams.items, 512);
+}
+
+CrossReference::CrossReference(FileBytes& bytes, Streams& streams, CrossReferenceBuffers& buffers, Nodes& nodes)
+    : m_bytes(bytes), m_meter(bytes.meter()), m_streams(streams), m_b(buffers), m_nodes(nodes)
+{
+    m_b.restart();
 }
 
 // The value of "startxref" as qpdf finds it: the last one in the final bytes followed by
@@ -57,9 +80,8 @@ bool CrossReference::findStartxref(quint64& offset)
     constexpr std::string_view kKeyword = "startxref";
     for (size_t at = tail.rfind(kKeyword); at != std::string_view::npos;
          at = at ? tail.rfind(kKeyword, at - 1) : std::string_view::npos) {
-        std::vector<Node> none;
-        Parser p(s.data, s.size, true, none);
-        p.pos = at + kKeyword.size();
+        Parser p(s.data, s.size, true, nullptr, m_meter);
+        p.moveTo(at + kKeyword.size());
         if (p.pos < s.size && isRegular(s.data[p.pos]))
             continue;
         // The first integer after it, with a sign or not; qpdf rebuilds the table from
@@ -85,14 +107,15 @@ bool CrossReference::read()
     quint64 offset = 0;
     if (!findStartxref(offset))
         return false;
-    m_b.offsets.clear();
     bool newest = true;
     while (offset != 0) {
-        if (!m_budget.poll() || m_b.sections.size() >= kMaxSections || offset >= m_bytes.size())
+        m_meter.object();
+        if (m_b.sections.items.size() >= kMaxSections || offset >= m_bytes.size())
             return false;
-        if (std::find(m_b.offsets.begin(), m_b.offsets.end(), offset) != m_b.offsets.end())
+        const auto& offsets = m_b.offsets.items;
+        if (std::find(offsets.begin(), offsets.end(), offset) != offsets.end())
             return false; // qpdf stops at a loop and rebuilds the table
-        m_b.offsets.push_back(offset);
+        m_b.offsets.push(offset, m_meter);
         // "xref" right at the offset starts a table (qpdf skips nothing before it); anything
         // else must be a cross-reference stream.
         const Span s = m_bytes.span(offset, 64);
@@ -107,7 +130,7 @@ bool CrossReference::read()
         newest = false;
         offset = quint64(previous);
     }
-    return !m_b.sections.empty() && m_trailer.rootNumber != 0;
+    return !m_b.sections.items.empty() && m_trailer.rootNumber != 0;
 }
 
 // A classic table from just after "xref": its subsections and trailer. The entries are read
@@ -115,11 +138,10 @@ bool CrossReference::read()
 bool CrossReference::readTable(quint64 offset, bool newest, qint64& previous)
 {
     Section section;
-    section.subBegin = quint32(m_b.subsections.size());
+    section.subBegin = quint32(m_b.subsections.items.size());
     quint64 pos = offset;
     for (;;) {
-        if (!m_budget.poll())
-            return false;
+        m_meter.object();
         quint64 first = 0, count = 0;
         bool trailer = false;
         quint64 entries = 0;
@@ -156,23 +178,25 @@ bool CrossReference::readTable(quint64 offset, bool newest, qint64& previous)
                 return false;
             // qpdf rebuilds the whole table from the objects in the file at one malformed entry.
             for (quint64 i = 0; i < count; ++i) {
+                if (i % 256 == 0)
+                    m_meter.work(256 * 20);
                 if (!isTableEntry(e.data + i * 20))
                     return false;
             }
         }
-        m_b.subsections.push_back({quint32(first), quint32(count), entries});
+        m_b.subsections.push({quint32(first), quint32(count), entries}, m_meter);
         m_maxObject = std::max<quint64>(m_maxObject, first + count);
         pos = entries + count * 20;
     }
-    section.subEnd = quint32(m_b.subsections.size());
-    const size_t index = m_b.sections.size();
-    m_b.sections.push_back(section);
+    section.subEnd = quint32(m_b.subsections.items.size());
+    const size_t index = m_b.sections.items.size();
+    m_b.sections.push(section, m_meter);
 
     qint64 xrefStream = -1;
     const bool parsed = m_bytes.parseAt(pos, m_nodes, [&](Parser& p, const Span& s) {
         if (const Parse r = p.object(0); r != Parse::Ok)
             return r;
-        const Parsed d{&m_nodes, s.data};
+        const Parsed d{&m_nodes.items, s.data};
         if (d.at(0).type != Type::Dict)
             return Parse::Bad;
         if (!readTrailer(d, newest, previous))
@@ -192,10 +216,10 @@ bool CrossReference::readTable(quint64 offset, bool newest, qint64& previous)
         return false;
     if (xrefStream > 0) {
         qint64 ignored = 0;
-        const int companion = int(m_b.sections.size());
+        const int companion = int(m_b.sections.items.size());
         if (!readStreamSection(quint64(xrefStream), false, ignored, true))
             return false;
-        m_b.sections[index].companion = companion;
+        m_b.sections.items[index].companion = companion;
     }
     return true;
 }
@@ -228,6 +252,7 @@ bool CrossReference::readTrailer(const Parsed& d, bool newest, qint64& previous)
             const Type first = d.at(id + 1).type;
             if (first != Type::String && first != Type::HexString)
                 return false;
+            m_meter.charge(d.at(id + 1).extra);
             m_trailer.fileId = stringValue(d, id + 1);
         }
     }
@@ -235,18 +260,30 @@ bool CrossReference::readTrailer(const Parsed& d, bool newest, qint64& previous)
 }
 
 // A cross-reference stream at `offset`. A hybrid file's stream (`companion`) adds entries to
-// its table's section and its trailer keys are not read.
+// its table's section and its trailer keys are not read. A stream read before, as the /XRefStm
+// of another table, is not decoded again: the new section shares its rows.
 bool CrossReference::readStreamSection(quint64 offset, bool newest, qint64& previous, bool companion)
 {
+    std::optional<Section> known;
+    for (const Section& section : m_b.sections.items) {
+        if (section.isStream && section.offset == offset) {
+            known = section;
+            break;
+        }
+    }
+    if (known && companion) {
+        known->isCompanion = true;
+        m_b.sections.push(*known, m_meter);
+        return true;
+    }
     StreamFormat format;
     quint64 length = 0;
     quint64 dataOffset = 0;
     quint64 widths[3] = {0, 0, 0};
     quint64 size = 0;
     quint32 streamNumber = 0;
-    const size_t subBegin = m_b.subsections.size();
-    std::vector<std::pair<quint64, quint64>>& ranges = m_b.ranges;
-    ranges.clear();
+    auto& ranges = m_b.ranges;
+    ranges.items.clear();
     const bool parsed = m_bytes.parseAt(offset, m_nodes, [&](Parser& p, const Span& s) {
         quint64 number = 0, generation = 0;
         std::string_view w;
@@ -264,7 +301,7 @@ bool CrossReference::readStreamSection(quint64 offset, bool newest, qint64& prev
         if (const Parse r = streamKeyword(p, s); r != Parse::Ok)
             return r;
         dataOffset = offset + p.pos;
-        const Parsed d{&m_nodes, s.data};
+        const Parsed d{&m_nodes.items, s.data};
         bool ok = true;
         if (d.at(0).type != Type::Dict || !d.isName(d.find(0, "Type", ok), "XRef"))
             return Parse::Bad;
@@ -294,10 +331,10 @@ bool CrossReference::readStreamSection(quint64 offset, bool newest, qint64& prev
                 if (i + 1 >= d.at(index).end || d.at(i).type != Type::Int || d.at(i + 1).type != Type::Int ||
                     d.at(i).value < 0 || d.at(i + 1).value < 0)
                     return Parse::Bad;
-                ranges.push_back({quint64(d.at(i).value), quint64(d.at(i + 1).value)});
+                ranges.push({quint64(d.at(i).value), quint64(d.at(i + 1).value)}, m_meter);
             }
         } else {
-            ranges.push_back({0, size});
+            ranges.push({0, size}, m_meter);
         }
         if (!companion && !readTrailer(d, newest, previous))
             return Parse::Bad;
@@ -305,47 +342,65 @@ bool CrossReference::readStreamSection(quint64 offset, bool newest, qint64& prev
     });
     if (!parsed || length > kMaxObjectBytes || dataOffset + length > m_bytes.size())
         return false;
+    if (known) {
+        // The chain reaches a stream read as an /XRefStm: its trailer keys are read, its rows shared.
+        known->isCompanion = false;
+        m_b.sections.push(*known, m_meter);
+        return true;
+    }
     // qpdf keeps the stream as the object its header names, whatever the entries say.
-    m_b.streams.push_back({streamNumber, offset});
-    std::vector<char>* rows = nullptr;
-    if (!m_streams.read(dataOffset, length, format, rows))
-        return false;
+    m_b.streams.push({streamNumber, offset}, m_meter);
     Section section;
     section.isStream = true;
+    section.offset = offset;
     section.isCompanion = companion;
-    section.data = quint32(m_streams.lastBuffer());
     for (int i = 0; i < 3; ++i)
         section.width[i] = quint8(widths[i]);
     section.rowBytes = quint32(widths[0] + widths[1] + widths[2]);
-    if (section.rowBytes == 0)
+    if (section.rowBytes == 0 ||
+        !decodeSection(section, dataOffset, length, format, ranges.items.data(), ranges.items.size()))
         return false;
+    m_b.sections.push(section, m_meter);
+    return true;
+}
+
+// The rows of a stream section, decoded and checked; its subsections are added.
+bool CrossReference::decodeSection(Section& section, quint64 dataOffset, quint64 length, const StreamFormat& format,
+                                   const std::pair<quint64, quint64>* ranges, size_t rangeCount)
+{
+    std::vector<char>* rows = nullptr;
+    if (!m_streams.read(dataOffset, length, format, rows))
+        return false;
+    section.data = quint32(m_streams.lastBuffer());
+    section.subBegin = quint32(m_b.subsections.items.size());
     quint64 row = 0;
-    for (const auto& [first, count] : ranges) {
+    for (size_t r = 0; r < rangeCount; ++r) {
+        const auto [first, count] = ranges[r];
         if (first + count > kMaxObjectNumber)
             return false;
-        m_b.subsections.push_back({quint32(first), quint32(count), row * section.rowBytes});
+        m_b.subsections.push({quint32(first), quint32(count), row * section.rowBytes}, m_meter);
         m_maxObject = std::max<quint64>(m_maxObject, first + count);
         row += count;
     }
+    section.subEnd = quint32(m_b.subsections.items.size());
     if (row * section.rowBytes > rows->size())
         return false;
     // qpdf gives up on the whole section at an entry type it does not know.
     if (section.width[0] > 0) {
         for (quint64 r = 0; r < row; ++r) {
+            if (r % 1024 == 0)
+                m_meter.work(1024 * section.rowBytes);
             if (field(rows->data() + r * section.rowBytes, section.width[0]) > 2)
                 return false;
         }
     }
-    section.subBegin = quint32(subBegin);
-    section.subEnd = quint32(m_b.subsections.size());
-    m_b.sections.push_back(section);
     return true;
 }
 
 bool CrossReference::streamEntry(const Section& section, quint32 number, Entry& entry)
 {
     for (quint32 i = section.subBegin; i < section.subEnd; ++i) {
-        const Subsection& sub = m_b.subsections[i];
+        const Subsection& sub = m_b.subsections.items[i];
         if (number < sub.first || number - sub.first >= sub.count)
             continue;
         const char* row =
@@ -364,7 +419,8 @@ bool CrossReference::streamEntry(const Section& section, quint32 number, Entry& 
 bool CrossReference::lookup(quint32 number, Entry& entry)
 {
     entry = Entry{};
-    for (const Section& section : m_b.sections) {
+    m_meter.work(m_b.subsections.items.size());
+    for (const Section& section : m_b.sections.items) {
         if (section.isStream) {
             if (!section.isCompanion && streamEntry(section, number, entry))
                 return true;
@@ -372,7 +428,7 @@ bool CrossReference::lookup(quint32 number, Entry& entry)
         }
         bool free = false;
         for (quint32 i = section.subBegin; i < section.subEnd; ++i) {
-            const Subsection& sub = m_b.subsections[i];
+            const Subsection& sub = m_b.subsections.items[i];
             if (number < sub.first || number - sub.first >= sub.count)
                 continue;
             const Span s = m_bytes.span(sub.pos + quint64(number - sub.first) * 20, 20);
@@ -388,7 +444,7 @@ bool CrossReference::lookup(quint32 number, Entry& entry)
             }
             free = true;
         }
-        if (section.companion >= 0 && streamEntry(m_b.sections[size_t(section.companion)], number, entry))
+        if (section.companion >= 0 && streamEntry(m_b.sections.items[size_t(section.companion)], number, entry))
             return true;
         if (free) {
             entry.kind = Entry::Free;
@@ -400,7 +456,7 @@ bool CrossReference::lookup(quint32 number, Entry& entry)
 
 bool CrossReference::contradictsStream(quint32 number, const Entry& entry) const
 {
-    for (const auto& [n, offset] : m_b.streams) {
+    for (const auto& [n, offset] : m_b.streams.items) {
         if (n == number && (entry.kind != Entry::InFile || entry.field1 != offset))
             return true;
     }

@@ -17,8 +17,6 @@
 #include <utility>
 #include <vector>
 
-class CountingBudget;
-
 namespace pdftree {
 
 // One entry of the cross-reference data.
@@ -36,6 +34,7 @@ struct Subsection {
 
 struct Section {
     bool isStream = false;
+    quint64 offset = 0; // stream: where its object starts
     quint32 subBegin = 0, subEnd = 0;
     int companion = -1;       // a table's /XRefStm section
     bool isCompanion = false; // read only through its table
@@ -56,20 +55,25 @@ struct Trailer {
 
 // The buffers of the cross-reference data, kept from count to count.
 struct CrossReferenceBuffers {
-    std::vector<Subsection> subsections;
-    std::vector<Section> sections;
-    std::vector<quint64> offsets;
-    std::vector<std::pair<quint64, quint64>> ranges;
-    std::vector<std::pair<quint32, quint64>> streams; // object number, offset
+    Charged<Subsection> subsections;
+    Charged<Section> sections;
+    Charged<quint64> offsets;
+    Charged<std::pair<quint64, quint64>> ranges;
+    Charged<std::pair<quint32, quint64>> streams; // object number, offset
+
+    void restart();
+    size_t bytes() const;
+    void trim() noexcept;
 };
 
 class CrossReference {
 public:
     // `nodes`: the parse buffer shared with the other pieces.
-    CrossReference(FileBytes& bytes, Streams& streams, CountingBudget& budget, CrossReferenceBuffers& buffers,
-                   std::vector<Node>& nodes);
+    CrossReference(FileBytes& bytes, Streams& streams, CrossReferenceBuffers& buffers, Nodes& nodes);
 
-    // Reads every section; false when the data is unusable to this reader.
+    // Reads every section; false when the data is unusable to this reader. A reader that
+    // rebuilds the table from the objects themselves would take over from a false here. Each
+    // stream is decoded once, however many tables name it as their /XRefStm.
     bool read();
 
     const Trailer& trailer() const { return m_trailer; }
@@ -78,7 +82,7 @@ public:
 
     // The entry of object `number` as qpdf keeps it: the newest section that lists the number
     // wins; in a table, in-use entries before the entries of its /XRefStm, free ones after.
-    // False when an entry is malformed.
+    // False when an entry is malformed. Reports one unit of work per subsection looked at.
     bool lookup(quint32 number, Entry& entry);
 
     // Whether object `number` would be read from elsewhere than the cross-reference stream of
@@ -90,13 +94,15 @@ private:
     bool readTable(quint64 offset, bool newest, qint64& previous);
     bool readTrailer(const Parsed& d, bool newest, qint64& previous);
     bool readStreamSection(quint64 offset, bool newest, qint64& previous, bool companion);
+    bool decodeSection(Section& section, quint64 dataOffset, quint64 length, const StreamFormat& format,
+                       const std::pair<quint64, quint64>* ranges, size_t rangeCount);
     bool streamEntry(const Section& section, quint32 number, Entry& entry);
 
     FileBytes& m_bytes;
+    Meter& m_meter;
     Streams& m_streams;
-    CountingBudget& m_budget;
     CrossReferenceBuffers& m_b;
-    std::vector<Node>& m_nodes;
+    Nodes& m_nodes;
     Trailer m_trailer;
     quint64 m_maxObject = 0;
 };

@@ -6,8 +6,9 @@
 
 namespace pdftree {
 
-FileBytes::FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount])
-    : m_file(file), m_whole(whole), m_windows(windows), m_size(file.size())
+FileBytes::FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount],
+                     Meter& meter)
+    : m_file(file), m_whole(whole), m_windows(windows), m_meter(meter), m_size(file.size())
 {
     for (auto& start : m_windowStart)
         start = std::numeric_limits<quint64>::max();
@@ -17,9 +18,11 @@ bool FileBytes::load()
 {
     if (m_size > kWholeFileBytes)
         return true;
+    m_meter.charge(size_t(m_size));
     m_whole.resize(size_t(m_size));
     if (m_file.readAt(0, m_whole.data(), size_t(m_size)) != m_size)
         return false;
+    m_meter.work(size_t(m_size) / 16); // a read costs about a sixteenth of a scan
     m_isWhole = true;
     return true;
 }
@@ -42,9 +45,15 @@ Span FileBytes::span(quint64 offset, size_t want)
     }
     const size_t i = m_nextWindow++ % kWindowCount;
     const size_t length = size_t(std::min<quint64>(std::max(need, kWindowBytes), left));
+    // The window is charged for the bytes it is asked to hold, whatever it held before.
+    m_meter.charge(length);
+    m_meter.discharge(m_windowCharge[i]);
+    m_windowCharge[i] = length;
+    m_windowStart[i] = std::numeric_limits<quint64>::max();
     std::vector<char>& window = m_windows[i];
     window.resize(length);
     const size_t got = m_file.readAt(offset, window.data(), length);
+    m_meter.work(length / 16);
     window.resize(got);
     m_windowStart[i] = offset;
     return {window.data(), got, offset + got == m_size};

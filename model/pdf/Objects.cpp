@@ -7,15 +7,39 @@
 
 namespace pdftree {
 
-Objects::Objects(FileBytes& bytes, CrossReference& xref, Streams& decoder, std::vector<Node>& nodes,
-                 std::vector<ObjectStream>& streams, Encryption* encryption)
-    : m_bytes(bytes), m_xref(xref), m_decoder(decoder), m_nodes(nodes), m_streams(streams), m_encryption(encryption)
+size_t ObjectStreams::bytes() const
+{
+    size_t total = streams.capacity() * sizeof(ObjectStream);
+    for (const ObjectStream& s : streams)
+        total += s.data.capacity() + s.pairs.capacity() * sizeof(s.pairs[0]);
+    return total;
+}
+
+void ObjectStreams::trim() noexcept
+{
+    constexpr size_t kKeptStreams = 2;
+    if (streams.size() > kKeptStreams) {
+        streams.resize(kKeptStreams);
+        streams.shrink_to_fit();
+    }
+    for (ObjectStream& s : streams) {
+        keepAtMost(s.data, 256 * 1024);
+        keepAtMost(s.pairs, 4096);
+    }
+}
+
+Objects::Objects(FileBytes& bytes, CrossReference& xref, Streams& decoder, Nodes& nodes, ObjectStreams& streams,
+                 Encryption* encryption)
+    : m_bytes(bytes), m_meter(bytes.meter()), m_xref(xref), m_decoder(decoder), m_nodes(nodes),
+      m_streams(streams.streams), m_encryption(encryption)
 {
 }
 
 Resolved Objects::resolve(quint32 number, quint32 generation, Parsed& out, bool& isStream)
 {
     isStream = false;
+    m_lastBytes = 0;
+    m_meter.object();
     Entry entry;
     if (!m_xref.lookup(number, entry))
         return Resolved::NotUnderstood;
@@ -45,12 +69,13 @@ Resolved Objects::resolve(quint32 number, quint32 generation, Parsed& out, bool&
         if (const Parse r = p.object(0); r != Parse::Ok)
             return r;
         const size_t end = p.pos;
+        m_lastBytes = end;
         if (const Parse r = p.word(w); r != Parse::Ok)
             return r;
         if (w == "stream") {
-            if (m_nodes[0].type != Type::Dict)
+            if (m_nodes.items[0].type != Type::Dict)
                 return Parse::Bad;
-            p.pos = end;
+            p.moveTo(end);
             if (const Parse r = streamKeyword(p, s); r != Parse::Ok)
                 return r;
             isStream = true;
@@ -58,7 +83,7 @@ Resolved Objects::resolve(quint32 number, quint32 generation, Parsed& out, bool&
         } else if (w != "endobj") {
             return Parse::Bad;
         }
-        out = Parsed{&m_nodes, s.data};
+        out = Parsed{&m_nodes.items, s.data};
         return Parse::Ok;
     });
     return parsed ? Resolved::Object : Resolved::NotUnderstood;
@@ -78,6 +103,7 @@ bool Objects::objectInStream(quint32 number, const Entry& entry, Parsed& out)
         stream->pairs[size_t(entry.field2)].first == number) {
         offset = stream->pairs[size_t(entry.field2)].second;
     } else {
+        m_meter.work(stream->pairs.size());
         for (const auto& [n, o] : stream->pairs)
             if (n == number)
                 offset = o;
@@ -87,11 +113,12 @@ bool Objects::objectInStream(quint32 number, const Entry& entry, Parsed& out)
     const quint64 start = stream->first + offset;
     if (start >= stream->data.size())
         return false;
-    m_nodes.clear();
-    Parser p(stream->data.data() + start, size_t(stream->data.size() - start), true, m_nodes);
+    m_nodes.items.clear();
+    Parser p(stream->data.data() + start, size_t(stream->data.size() - start), true, &m_nodes, m_meter);
     if (p.object(0) != Parse::Ok)
         return false;
-    out = Parsed{&m_nodes, stream->data.data() + start};
+    m_lastBytes = p.pos;
+    out = Parsed{&m_nodes.items, stream->data.data() + start};
     return true;
 }
 
@@ -151,6 +178,7 @@ ObjectStream* Objects::objectStream(quint32 number)
     Encryption* decryption = m_encryption && m_encryption->encryptsStreams() ? m_encryption : nullptr;
     if (!m_decoder.read(dataOffset, quint64(length), format, data, decryption, number))
         return nullptr;
+    m_meter.charge(sizeof(ObjectStream));
     if (m_streamsUsed == m_streams.size())
         m_streams.emplace_back();
     ObjectStream& stream = m_streams[m_streamsUsed];
@@ -161,8 +189,12 @@ ObjectStream* Objects::objectStream(quint32 number)
     stream.ascending = true;
     if (firstOffset > stream.data.size())
         return nullptr;
-    std::vector<Node> none;
-    Parser header(stream.data.data(), size_t(firstOffset), true, none);
+    Parser header(stream.data.data(), size_t(firstOffset), true, nullptr, m_meter);
+    // Each pair takes at least four bytes of the header.
+    if (count > firstOffset / 4 + 1)
+        return nullptr;
+    m_meter.charge(size_t(count) * sizeof(stream.pairs[0]));
+    stream.pairs.reserve(size_t(count));
     for (quint64 i = 0; i < count; ++i) {
         quint64 objectNumber = 0, offset = 0;
         if (header.unsignedInt(objectNumber) != Parse::Ok || header.unsignedInt(offset) != Parse::Ok ||

@@ -29,6 +29,14 @@ struct ObjectStream {
     bool ascending = true;
 };
 
+// Object streams kept from count to count.
+struct ObjectStreams {
+    std::vector<ObjectStream> streams;
+
+    size_t bytes() const;
+    void trim() noexcept;
+};
+
 enum class Resolved { NotUnderstood, Null, Object };
 
 class Objects {
@@ -36,14 +44,17 @@ public:
     // `nodes`: the parse buffer that resolved objects are parsed into. `streams`: object
     // streams kept from count to count, their contents replaced. `encryption`: the document's
     // security handler when it is encrypted, else none.
-    Objects(FileBytes& bytes, CrossReference& xref, Streams& decoder, std::vector<Node>& nodes,
-            std::vector<ObjectStream>& streams, Encryption* encryption);
+    Objects(FileBytes& bytes, CrossReference& xref, Streams& decoder, Nodes& nodes, ObjectStreams& streams,
+            Encryption* encryption);
 
     // Parses object (number, generation) into the nodes; `out` points into them until the next
     // call. An object that is not there is null, as in qpdf. `isStream` tells whether the
-    // object is a stream, whose data then starts at streamData().
+    // object is a stream, whose data then starts at streamData(). Each call is one object of
+    // work for the meter, besides the bytes it parses.
     Resolved resolve(quint32 number, quint32 generation, Parsed& out, bool& isStream);
     quint64 streamData() const { return m_streamData; }
+    // The bytes the last resolve() parsed for the object itself.
+    size_t lastObjectBytes() const { return m_lastBytes; }
 
     void setEncryption(Encryption* encryption) { m_encryption = encryption; }
 
@@ -52,14 +63,16 @@ private:
     ObjectStream* objectStream(quint32 number);
 
     FileBytes& m_bytes;
+    Meter& m_meter;
     CrossReference& m_xref;
     Streams& m_decoder;
-    std::vector<Node>& m_nodes;
+    Nodes& m_nodes;
     std::vector<ObjectStream>& m_streams;
     Encryption* m_encryption;
     size_t m_streamsUsed = 0;
     size_t m_lastStream = 0;
     quint64 m_streamData = 0;
+    size_t m_lastBytes = 0;
 };
 
 } // namespace pdftree

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <optional>
 
 class CountingBudget;
@@ -30,9 +31,20 @@ struct PageTreeCount {
 // a kid whose dictionary has a non-null /Kids is an inner node, anything else is a page, a page
 // listed twice counts twice, and /Count is not read. Nothing when the file holds anything this
 // reader does not fully understand (damaged cross-reference data, filters other than Flate,
-// unusual tree shapes, an inner node reached twice), or once `budget` is exceeded. Reads
-// `file` only; may throw CountingBudget::Exceeded from an allocation.
+// unusual tree shapes, an inner node reached twice), or when it would pass a bound of `budget`.
+// Its work is bounded by construction: each object is parsed at most twice, each stream decoded
+// once, and the processor clock is read every ~100 us of work; past the processor-time bound
+// the budget is exceeded. The reader charges its buffers to the budget (charge(), not operator
+// new), sized from the file; past the memory bound it gives up and leaves the budget as it
+// was, so that a reader behind it may try. Reads `file` only; throws only std::bad_alloc.
+// The count, its charges and its answer depend on the bytes and `password` alone.
 std::optional<PageTreeCount> countPages(pagecount::FileReader& file, const QByteArray& password,
                                         CountingBudget& budget);
+
+// The calling thread keeps at most this many bytes of buffers between counts.
+constexpr size_t kWorkspaceKeptBytes = 4 * 1024 * 1024;
+
+// The bytes the calling thread keeps for its next count.
+size_t workspaceBytes();
 
 } // namespace pdftree

@@ -2,6 +2,8 @@
 
 #include "model/pdf/Encryption.h"
 
+#include <QScopeGuard>
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,42 +14,81 @@ namespace pdftree {
 
 namespace {
 
+// zlib's state and window (allocated by zlib with malloc), charged as one amount.
+constexpr size_t kInflateStateBytes = 48 * 1024;
+// Bytes handed to inflate at once, in and out, so that its work is reported every so often.
+constexpr size_t kInflateChunk = 64 * 1024;
+
+// zlib's state, ended on every way out.
+class Inflater {
+public:
+    explicit Inflater(Meter& meter) : m_meter(meter)
+    {
+        m_meter.charge(kInflateStateBytes);
+        m_ok = inflateInit(&z) == Z_OK;
+    }
+    ~Inflater()
+    {
+        if (m_ok)
+            inflateEnd(&z);
+        m_meter.discharge(kInflateStateBytes);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool ok() const { return m_ok; }
+    z_stream z{};
+
+private:
+    Meter& m_meter;
+    bool m_ok = false;
+};
+
 // Inflates `size` bytes into `out` and undoes a PNG predictor; false on anything qpdf might read
-// differently (a damaged or truncated stream, other predictors).
+// differently (a damaged or truncated stream, other predictors). The output grows as it is
+// produced, from a start the input bounds, and is charged as it grows.
 bool decodeStream(const char* data, size_t size, const StreamFormat& format, std::vector<char>& out,
-                  size_t& decodedTotal)
+                  size_t& decodedTotal, Meter& meter)
 {
     if (!format.flate) {
-        if (format.predictor != 1)
+        if (format.predictor != 1 || decodedTotal + size > kMaxDecodedBytes)
             return false;
+        meter.charge(size);
         out.assign(data, data + size);
+        meter.work(size / 16);
         decodedTotal += size;
-        return decodedTotal <= kMaxDecodedBytes;
+        return true;
     }
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK)
+    Inflater inflater(meter);
+    if (!inflater.ok())
         return false;
-    out.resize(std::max<size_t>(size * 4, 4096));
+    z_stream& z = inflater.z;
+    const size_t start = std::clamp<size_t>(size * 2, 4096, kInflateChunk);
+    meter.charge(start);
+    out.resize(start);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    z.avail_in = uInt(size);
     size_t produced = 0;
     int status = Z_OK;
     while (status == Z_OK) {
         if (produced == out.size()) {
-            if (out.size() * 2 + decodedTotal > kMaxDecodedBytes) {
-                inflateEnd(&z);
+            if (out.size() * 2 + decodedTotal > kMaxDecodedBytes)
                 return false;
-            }
+            meter.charge(out.size());
             out.resize(out.size() * 2);
         }
+        const size_t consumed = size_t(z.next_in - reinterpret_cast<const Bytef*>(data));
+        z.avail_in = uInt(std::min(size - consumed, kInflateChunk));
         z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-        z.avail_out = uInt(out.size() - produced);
+        z.avail_out = uInt(std::min(out.size() - produced, kInflateChunk));
         status = inflate(&z, Z_NO_FLUSH);
-        produced = out.size() - z.avail_out;
-        if (status == Z_BUF_ERROR && z.avail_out == 0)
-            status = Z_OK; // room was short, not data
+        const size_t now = size_t(reinterpret_cast<char*>(z.next_out) - out.data());
+        meter.work(size_t(z.next_in - reinterpret_cast<const Bytef*>(data)) - consumed + now - produced);
+        produced = now;
+        // This round's share of the room or of the input ran out, not the data: go on.
+        if (status == Z_BUF_ERROR &&
+            (z.avail_out == 0 || size_t(z.next_in - reinterpret_cast<const Bytef*>(data)) < size))
+            status = Z_OK;
     }
-    inflateEnd(&z);
     if (status != Z_STREAM_END)
         return false;
     out.resize(produced);
@@ -65,6 +106,8 @@ bool decodeStream(const char* data, size_t size, const StreamFormat& format, std
     auto* bytes = reinterpret_cast<unsigned char*>(out.data());
     const unsigned char* previous = nullptr;
     for (size_t r = 0; r < rows; ++r) {
+        if (r % 256 == 0)
+            meter.work(256 * stride);
         const unsigned char filter = bytes[r * stride];
         const unsigned char* in = bytes + r * stride + 1;
         unsigned char* row = bytes + r * columns; // written over the bytes already read
@@ -182,7 +225,10 @@ Parse streamKeyword(Parser& p, const Span& s)
     return Parse::Ok;
 }
 
-Streams::Streams(FileBytes& bytes, std::vector<std::vector<char>>& buffers) : m_bytes(bytes), m_buffers(buffers) {}
+Streams::Streams(FileBytes& bytes, std::vector<std::vector<char>>& buffers)
+    : m_bytes(bytes), m_meter(bytes.meter()), m_buffers(buffers)
+{
+}
 
 bool Streams::read(quint64 offset, quint64 length, const StreamFormat& format, std::vector<char>*& out,
                    Encryption* decryption, quint32 number)
@@ -193,20 +239,24 @@ bool Streams::read(quint64 offset, quint64 length, const StreamFormat& format, s
     if (s.size < length)
         return false;
     {
-        std::vector<Node> none;
-        Parser p(s.data, s.size, s.atEnd, none);
-        p.pos = size_t(length);
+        Parser p(s.data, s.size, s.atEnd, nullptr, m_meter);
+        p.moveTo(size_t(length));
         std::string_view w;
         if (p.word(w) != Parse::Ok || w != "endstream")
             return false;
     }
+    m_meter.charge(sizeof(std::vector<char>));
     if (m_used == m_buffers.size())
         m_buffers.emplace_back();
     out = &m_buffers[m_used++];
     if (!decryption)
-        return decodeStream(s.data, size_t(length), format, *out, m_decodedTotal);
+        return decodeStream(s.data, size_t(length), format, *out, m_decodedTotal, m_meter);
+    // The plain bytes are held while they are decoded.
+    m_meter.charge(size_t(length));
+    const auto discharge = qScopeGuard([&] { m_meter.discharge(size_t(length)); });
+    m_meter.work(size_t(length));
     const std::optional<QByteArray> plain = decryption->decrypt(number, QByteArrayView(s.data, qsizetype(length)));
-    return plain && decodeStream(plain->constData(), size_t(plain->size()), format, *out, m_decodedTotal);
+    return plain && decodeStream(plain->constData(), size_t(plain->size()), format, *out, m_decodedTotal, m_meter);
 }
 
 } // namespace pdftree

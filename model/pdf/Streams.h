@@ -36,7 +36,8 @@ Parse streamKeyword(Parser& p, const Span& s);
 // Decodes the streams of one file into buffers kept from count to count.
 class Streams {
 public:
-    // `buffers`: decoding buffers kept from count to count; their contents are replaced.
+    // `buffers`: decoding buffers kept from count to count; their contents are replaced, and
+    // charged to the meter of `bytes` as they grow.
     Streams(FileBytes& bytes, std::vector<std::vector<char>>& buffers);
 
     // The decoded data of a stream whose `length` bytes start at `offset`, checked to end in
@@ -51,6 +52,7 @@ public:
 
 private:
     FileBytes& m_bytes;
+    Meter& m_meter;
     std::vector<std::vector<char>>& m_buffers;
     size_t m_used = 0;
     size_t m_decodedTotal = 0;

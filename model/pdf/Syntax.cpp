@@ -2,34 +2,22 @@
 
 namespace pdftree {
 
-Parse Parser::object(int depth)
+void Parser::skipComment()
 {
-    if (depth > kMaxNesting)
-        return Parse::Bad;
-    if (const Parse p = skipSpace(); p != Parse::Ok)
-        return p;
-    const char c = m_data[pos];
-    if (c == '/')
-        return name();
-    if (c == '(')
-        return literalString();
-    if (c == '[')
-        return array(depth);
-    if (c == '<') {
-        if (pos + 1 >= m_size)
-            return Parse::Short;
-        return m_data[pos + 1] == '<' ? dictionary(depth) : hexString();
+    for (;;) {
+        const size_t stop = reportAt();
+        while (pos < stop && m_data[pos] != '\r' && m_data[pos] != '\n')
+            ++pos;
+        if (pos < stop || pos >= m_size)
+            return;
+        report();
     }
-    if (isDelimiter(c))
-        return Parse::Bad;
-    return numberOrKeyword();
 }
 
 Parse Parser::name()
 {
     const size_t start = ++pos;
-    while (pos < m_size && isRegular(m_data[pos]))
-        ++pos;
+    skipRegular();
     if (pos == m_size && !m_atEnd)
         return Parse::Short;
     push(Type::Name, qint64(start), quint32(pos - start));
@@ -41,6 +29,8 @@ Parse Parser::literalString()
     const size_t start = ++pos;
     int open = 1;
     while (pos < m_size) {
+        if (pos >= m_reportAt)
+            report();
         const char c = m_data[pos++];
         if (c == '\\') {
             ++pos;
@@ -58,6 +48,8 @@ Parse Parser::hexString()
 {
     const size_t start = ++pos;
     while (pos < m_size) {
+        if (pos >= m_reportAt)
+            report();
         const char c = m_data[pos++];
         if (c == '>') {
             push(Type::HexString, qint64(start), quint32(pos - 1 - start));
@@ -72,7 +64,7 @@ Parse Parser::hexString()
 Parse Parser::array(int depth)
 {
     ++pos;
-    const size_t self = m_nodes.size();
+    const size_t self = nodes().size();
     push(Type::Array);
     for (;;) {
         if (const Parse p = skipSpace(); p != Parse::Ok)
@@ -84,14 +76,15 @@ Parse Parser::array(int depth)
         if (const Parse p = object(depth + 1); p != Parse::Ok)
             return p;
     }
-    m_nodes[self].end = quint32(m_nodes.size());
+    if (m_store)
+        nodes()[self].end = quint32(nodes().size());
     return Parse::Ok;
 }
 
 Parse Parser::dictionary(int depth)
 {
     pos += 2;
-    const size_t self = m_nodes.size();
+    const size_t self = nodes().size();
     push(Type::Dict);
     for (;;) {
         if (const Parse p = skipSpace(); p != Parse::Ok)
@@ -113,11 +106,30 @@ Parse Parser::dictionary(int depth)
             return p;
         if (m_data[pos] == '>')
             return Parse::Bad;
+        if (depth == 0 && m_store &&
+            (m_data[pos] == '[' || (m_data[pos] == '<' && pos + 1 < m_size && m_data[pos + 1] == '<')) &&
+            !readsContents(bytesOf(nodes().back()))) {
+            // Stored as an empty container of its type; its contents are only checked.
+            push(m_data[pos] == '[' ? Type::Array : Type::Dict);
+            m_store = false;
+            const Parse p = object(depth + 1);
+            m_store = true;
+            if (p != Parse::Ok)
+                return p;
+            continue;
+        }
         if (const Parse p = object(depth + 1); p != Parse::Ok)
             return p;
     }
-    m_nodes[self].end = quint32(m_nodes.size());
+    if (m_store)
+        nodes()[self].end = quint32(nodes().size());
     return Parse::Ok;
+}
+
+bool Parser::readsContents(std::string_view key)
+{
+    return key == "Kids" || key == "W" || key == "Index" || key == "ID" || key == "Filter" || key == "DecodeParms" ||
+           key == "CF";
 }
 
 Parse Parser::numberOrKeyword()
@@ -193,6 +205,29 @@ bool Parser::signedNumber(std::string_view w)
         return false;
     push(Type::Int, negative ? -qint64(magnitude) : qint64(magnitude));
     return true;
+}
+
+Parse Parser::object(int depth)
+{
+    if (depth > kMaxNesting)
+        return Parse::Bad;
+    if (const Parse p = skipSpace(); p != Parse::Ok)
+        return p;
+    const char c = m_data[pos];
+    if (c == '/')
+        return name();
+    if (c == '(')
+        return literalString();
+    if (c == '[')
+        return array(depth);
+    if (c == '<') {
+        if (pos + 1 >= m_size)
+            return Parse::Short;
+        return m_data[pos + 1] == '<' ? dictionary(depth) : hexString();
+    }
+    if (isDelimiter(c))
+        return Parse::Bad;
+    return numberOrKeyword();
 }
 
 QByteArray stringValue(const Parsed& d, quint32 i)

@@ -4,10 +4,14 @@
 // parser accepts only well-formed syntax; where qpdf would warn and repair, it says Bad, and
 // the reader leaves the file to qpdf. It reads nothing outside the range it is given, and says
 // Short when the range ends before the syntax does, so that the caller may retry with more bytes.
+// It reports its work to the meter every few KiB scanned, and charges the nodes it adds.
+
+#include "model/pdf/Meter.h"
 
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -17,10 +21,26 @@ namespace pdftree {
 constexpr int kMaxNesting = 64; // arrays and dictionaries within one object
 constexpr quint32 kMaxObjectNumber = 8 * 1024 * 1024;
 
-// White space between tokens, as qpdf's tokenizer has it (with vertical tab and NUL).
+// The classes of a byte, looked up in one table: white space between tokens as qpdf's
+// tokenizer has it (with vertical tab and NUL), delimiters, digits and hex digits.
+enum CharClass : quint8 { kSpace = 1, kDelimiter = 2, kDigit = 4, kHexDigit = 8 };
+
+inline constexpr auto kCharClasses = [] {
+    std::array<quint8, 256> classes{};
+    for (const char c : std::string_view(" \n\r\t\f\v\0", 7))
+        classes[quint8(c)] |= kSpace;
+    for (const char c : std::string_view("()<>[]{}/%"))
+        classes[quint8(c)] |= kDelimiter;
+    for (int c = '0'; c <= '9'; ++c)
+        classes[c] |= kDigit | kHexDigit;
+    for (int c = 0; c < 6; ++c)
+        classes['a' + c] = classes['A' + c] = kHexDigit;
+    return classes;
+}();
+
 inline bool isSpace(char c)
 {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\v' || c == '\0';
+    return (kCharClasses[quint8(c)] & kSpace) != 0;
 }
 
 // White space where qpdf looks for "xref" (no NUL).
@@ -31,36 +51,22 @@ inline bool isXrefSpace(char c)
 
 inline bool isDelimiter(char c)
 {
-    switch (c) {
-    case '(':
-    case ')':
-    case '<':
-    case '>':
-    case '[':
-    case ']':
-    case '{':
-    case '}':
-    case '/':
-    case '%':
-        return true;
-    default:
-        return false;
-    }
+    return (kCharClasses[quint8(c)] & kDelimiter) != 0;
 }
 
 inline bool isRegular(char c)
 {
-    return !isSpace(c) && !isDelimiter(c);
+    return (kCharClasses[quint8(c)] & (kSpace | kDelimiter)) == 0;
 }
 
 inline bool isDigit(char c)
 {
-    return c >= '0' && c <= '9';
+    return (kCharClasses[quint8(c)] & kDigit) != 0;
 }
 
 inline bool isHexDigit(char c)
 {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    return (kCharClasses[quint8(c)] & kHexDigit) != 0;
 }
 
 // One parsed value. Arrays and dictionaries are followed by their contents (a dictionary's
@@ -76,41 +82,60 @@ struct Node {
 
 enum class Parse { Ok, Short, Bad }; // Short: the bytes ran out before the syntax ended
 
-// Parses PDF syntax out of a byte range into nodes, appended to `nodes`.
+using Nodes = Charged<Node>;
+
+// Parses PDF syntax out of a byte range into nodes, appended to `nodes`. May throw Stopped.
+// The contents of an array or dictionary under a key of an object's own dictionary that the
+// reader never looks into are checked but not stored (see readsContents).
 class Parser {
 public:
     // `atEnd`: the range ends where the data does, so a token ending there is complete.
-    Parser(const char* data, size_t size, bool atEnd, std::vector<Node>& nodes)
-        : m_data(data), m_size(size), m_atEnd(atEnd), m_nodes(nodes)
+    // `nodes` may be null when no object() is parsed.
+    Parser(const char* data, size_t size, bool atEnd, Nodes* nodes, Meter& meter)
+        : m_data(data), m_size(size), m_atEnd(atEnd), m_nodes(nodes), m_meter(meter)
     {
+        setReported(0);
     }
+    // Reports the work not reported yet; a bound passed then stops the next report.
+    ~Parser() { m_meter.note(pos > m_reported ? pos - m_reported : 0); }
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
 
     size_t pos = 0;
 
-    Parse skipSpace()
+    // Moves the position to `at`; the bytes passed over are not counted as work.
+    void moveTo(size_t at)
     {
-        while (pos < m_size) {
-            const char c = m_data[pos];
-            if (isSpace(c)) {
-                ++pos;
-            } else if (c == '%') {
-                while (pos < m_size && m_data[pos] != '\r' && m_data[pos] != '\n')
+        pos = at;
+        setReported(at < m_size ? at : m_size);
+    }
+
+    [[gnu::always_inline]] Parse skipSpace()
+    {
+        for (;;) {
+            const size_t stop = reportAt();
+            while (pos < stop) {
+                const char c = m_data[pos];
+                if (isSpace(c))
                     ++pos;
-            } else {
-                return Parse::Ok;
+                else if (c == '%')
+                    skipComment();
+                else
+                    return Parse::Ok;
             }
+            if (pos >= m_size)
+                return Parse::Short;
+            report();
         }
-        return Parse::Short;
     }
 
     // A run of regular characters at the position (after white space).
-    Parse word(std::string_view& out)
+    [[gnu::always_inline]] Parse word(std::string_view& out)
     {
         if (const Parse p = skipSpace(); p != Parse::Ok)
             return p;
         const size_t start = pos;
-        while (pos < m_size && isRegular(m_data[pos]))
-            ++pos;
+        skipRegular();
         if (pos == m_size && !m_atEnd)
             return Parse::Short;
         out = std::string_view(m_data + start, pos - start);
@@ -145,23 +170,64 @@ public:
     }
 
 private:
-    void push(Type type, qint64 value = 0, quint32 extra = 0)
+    // Bytes scanned between two reports to the meter.
+    static constexpr size_t kBytesPerReport = 4096;
+
+    // Where the next report of work is due, or the end of the range.
+    size_t reportAt() const { return m_reportAt; }
+    void setReported(size_t at)
     {
-        m_nodes.push_back(Node{type, quint32(m_nodes.size() + 1), value, extra});
+        m_reported = at;
+        m_reportAt = at < m_size && m_size - at > kBytesPerReport ? at + kBytesPerReport : m_size;
+    }
+    void report()
+    {
+        m_meter.work(pos > m_reported ? pos - m_reported : 0);
+        setReported(pos);
+    }
+    // Moves past a comment, to the end of its line.
+    void skipComment();
+    [[gnu::always_inline]] void skipRegular()
+    {
+        for (;;) {
+            const size_t stop = reportAt();
+            while (pos < stop && isRegular(m_data[pos]))
+                ++pos;
+            if (pos < stop || pos >= m_size)
+                return;
+            report();
+        }
     }
 
-    Parse name();
-    Parse literalString();
-    Parse hexString();
-    Parse array(int depth);
-    Parse dictionary(int depth);
-    Parse numberOrKeyword();
+    [[gnu::always_inline]] void push(Type type, qint64 value = 0, quint32 extra = 0)
+    {
+        if (m_store)
+            m_nodes->push(Node{type, quint32(m_nodes->items.size() + 1), value, extra}, m_meter);
+    }
+    std::vector<Node>& nodes() { return m_nodes->items; }
+    std::string_view bytesOf(const Node& n) const { return std::string_view(m_data + n.value, n.extra); }
+    // Whether the reader looks into an array or dictionary under `key` in an object's own
+    // dictionary. Under any other key only the type of such a value is kept, not its contents:
+    // a page's large arrays cost no nodes.
+    static bool readsContents(std::string_view key);
+
+    // Parts of object(), which the compiler inlines into it (they are defined in its file only).
+    [[gnu::always_inline]] inline Parse name();
+    [[gnu::always_inline]] inline Parse literalString();
+    [[gnu::always_inline]] inline Parse hexString();
+    [[gnu::always_inline]] inline Parse array(int depth);
+    [[gnu::always_inline]] inline Parse dictionary(int depth);
+    [[gnu::always_inline]] inline Parse numberOrKeyword();
     bool signedNumber(std::string_view w);
 
     const char* m_data;
     size_t m_size;
     bool m_atEnd;
-    std::vector<Node>& m_nodes;
+    Nodes* m_nodes;
+    Meter& m_meter;
+    size_t m_reported = 0;
+    size_t m_reportAt = 0;
+    bool m_store = true; // false inside a container stored empty
 };
 
 // Parsed nodes with the bytes their names and strings point into.

@@ -1,15 +1,19 @@
 #pragma once
 
 // The buffers of one count, kept per thread from file to file so that a count allocates
-// little; every piece replaces the contents of the buffers it is given.
+// little. Every piece replaces the contents of the buffers it is given, and charges what it
+// asks of them to the count's meter; after each count, however it ends, trim() gives back all
+// but kWorkspaceKeptBytes.
 
 #include "model/pdf/CrossReference.h"
 #include "model/pdf/FileBytes.h"
+#include "model/pdf/Meter.h"
 #include "model/pdf/Objects.h"
 #include "model/pdf/Syntax.h"
 
 #include <QtGlobal>
 
+#include <cstddef>
 #include <vector>
 
 namespace pdftree {
@@ -24,28 +28,19 @@ struct Pending {
 struct Workspace {
     std::vector<char> whole;
     std::vector<char> window[kWindowCount];
-    std::vector<Node> nodes;
+    Nodes nodes;
     CrossReferenceBuffers crossReference;
     std::vector<std::vector<char>> decoded;
-    std::vector<ObjectStream> objectStreams;
-    std::vector<Pending> pending;
-    std::vector<quint64> visited;
+    ObjectStreams objectStreams;
+    Charged<Pending> pending;
+    std::vector<quint64> visited; // inner nodes walked
+    std::vector<quint64> seen;    // kids resolved once
+    Charged<quint64> repeated;    // kids resolved twice and found to be pages, as a hash set
 
-    // Gives back memory that one unusual file made large.
-    void trim()
-    {
-        constexpr size_t kKeep = 4 * 1024 * 1024;
-        if (whole.capacity() > kKeep)
-            std::vector<char>().swap(whole);
-        for (auto& d : decoded)
-            if (d.capacity() > kKeep)
-                std::vector<char>().swap(d);
-        for (auto& o : objectStreams)
-            if (o.data.capacity() > kKeep)
-                std::vector<char>().swap(o.data);
-        if (nodes.capacity() > 1024 * 1024)
-            std::vector<Node>().swap(nodes);
-    }
+    // The capacity held, in bytes.
+    size_t bytes() const;
+    // Gives back all but what the next count of an ordinary file reuses; never throws.
+    void trim() noexcept;
 };
 
 } // namespace pdftree
