@@ -253,6 +253,7 @@ bool CrossReference::readTrailer(const Parsed& d, bool newest, qint64& previous)
             if (first != Type::String && first != Type::HexString)
                 return false;
             m_meter.charge(d.at(id + 1).extra);
+            m_meter.work(d.at(id + 1).extra);
             m_trailer.fileId = stringValue(d, id + 1);
         }
     }
