@@ -45,6 +45,9 @@ constexpr double kMaxRssMiB = 300;
 struct Case {
     const char* name;
     std::function<QByteArray()> bytes;
+    // What qpdf counts instead, when the file itself takes qpdf past 4 GB: the same tree with a
+    // small page, which qpdf's walk copies as cheaply.
+    std::function<QByteArray()> forQpdf = {};
 };
 
 QByteArray deepTree(int depth)
@@ -110,8 +113,10 @@ QByteArray pdfWithLargeObjectStream(qint64 decodedBytes)
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> all = {
-        {"large page x1023, 700 KB", [] { return fixtures::pdfWithRepeatedLargePage(700 * 1000, 1023); }},
-        {"large page x1023, 15 MB", [] { return fixtures::pdfWithRepeatedLargePage(15 * 1000 * 1000, 1023); }},
+        {"large page x1023, 700 KB", [] { return fixtures::pdfWithRepeatedLargePage(700 * 1000, 1023); },
+         [] { return fixtures::pdfWithRepeatedLargePage(10, 1023); }},
+        {"large page x1023, 15 MB", [] { return fixtures::pdfWithRepeatedLargePage(15 * 1000 * 1000, 1023); },
+         [] { return fixtures::pdfWithRepeatedLargePage(10, 1023); }},
         {"100 tables, one /XRefStm, 909 KB", [] { return fixtures::pdfWithSharedXRefStm(100, 900 * 1000); }},
         {"4 tables, one /XRefStm, 16 MB", [] { return fixtures::pdfWithSharedXRefStm(4, 16 * 1000 * 1000); }},
         {"object stream of 400 MB", [] { return pdfWithLargeObjectStream(400LL * 1024 * 1024); }},
@@ -131,6 +136,7 @@ std::string qpdfReference(const QByteArray& path)
     int fds[2];
     if (::pipe(fds) != 0)
         return "no pipe";
+    std::fflush(stdout);
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
@@ -177,6 +183,7 @@ Run runCli(const QByteArray& cli, const QByteArray& path, const QByteArray& scra
 {
     Run run;
     const QByteArray out = scratch + "/out.txt", err = scratch + "/err.txt";
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -202,7 +209,7 @@ Run runCli(const QByteArray& cli, const QByteArray& path, const QByteArray& scra
     if (e.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : e.readAll().split('\n'))
             if (line.startsWith("Error in"))
-                run.log << QString::fromUtf8(line);
+                run.log << QString::fromUtf8(line.mid(line.indexOf(path) + path.size() + 2));
     }
     return run;
 }
@@ -255,12 +262,18 @@ int main(int argc, char* argv[])
     std::printf(
         "folimeter-cli --jobs 1 FILE, %d runs per file (the slowest shown); targets %.1f s wall, %.0f MiB RSS\n\n",
         runs, kMaxWallSeconds, kMaxRssMiB);
-    std::printf("%-34s %9s %-22s %7s %7s %9s %7s  %s\n", "File", "MB", "qpdf's walk", "Count", "Wall s", "CPU s",
+    std::printf("%-34s %6s %-24s %6s %7s %7s %8s  %s\n", "File", "MB", "qpdf's walk", "Count", "Wall s", "CPU s",
                 "RSS MiB", "Log");
     bool met = true;
     for (size_t i = 0; i < paths.size(); ++i) {
         const double megabytes = double(QFile(QFile::decodeName(paths[i])).size()) / 1e6;
-        const std::string reference = qpdfReference(paths[i]);
+        std::string reference = qpdfReference(paths[i]);
+        if (cases()[i].forQpdf) {
+            const QByteArray small = dir + "/small.pdf";
+            if (!fixtures::writeBytes(QFile::decodeName(small), cases()[i].forQpdf()))
+                return 2;
+            reference = qpdfReference(small) + "*";
+        }
         Run worst;
         for (int r = 0; r < runs; ++r) {
             const Run run = runCli(cli, paths[i], dir);
@@ -272,15 +285,18 @@ int main(int argc, char* argv[])
                 worst = run;
             worst.rssMiB = std::max(worst.rssMiB, run.rssMiB);
         }
-        const bool counted = worst.pages.toStdString() == reference && worst.log.isEmpty();
+        const bool counted =
+            worst.pages.toStdString() + (cases()[i].forQpdf ? "*" : "") == reference && worst.log.isEmpty();
         const bool stopped = worst.pages == QStringLiteral("0") && worst.log.size() == 1;
         const bool within = worst.wall <= kMaxWallSeconds && worst.rssMiB <= kMaxRssMiB;
         met = met && within && (counted || stopped);
-        std::printf("%-34s %9.1f %-22s %7s %7.2f %9.2f %7.1f  %s%s\n", cases()[i].name, megabytes, reference.c_str(),
+        std::printf("%-34s %6.1f %-24s %6s %7.2f %7.2f %8.1f  %s%s\n", cases()[i].name, megabytes, reference.c_str(),
                     worst.pages.toLocal8Bit().constData(), worst.wall, worst.cpu, worst.rssMiB,
-                    worst.log.isEmpty() ? "-" : worst.log.join(" | ").right(70).toLocal8Bit().constData(),
+                    worst.log.isEmpty() ? "-" : worst.log.join(" | ").toLocal8Bit().constData(),
                     within && (counted || stopped) ? "" : "  MISSED");
     }
+    std::printf("\n* qpdf's walk copies the page for each listing and runs out of 4 GB on the file itself: the\n"
+                "  count is that of the same tree over a small page\n");
     std::printf("\nResult: %s\n", met ? "every target met" : "a target was missed");
     return met ? 0 : 3;
 }
