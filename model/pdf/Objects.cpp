@@ -127,6 +127,7 @@ ObjectStream* Objects::objectStream(quint32 number)
 {
     if (m_lastStream < m_streamsUsed && m_streams[m_lastStream].number == number)
         return &m_streams[m_lastStream];
+    m_meter.work(m_streamsUsed);
     for (size_t i = 0; i < m_streamsUsed; ++i) {
         if (m_streams[i].number == number) {
             m_lastStream = i;
