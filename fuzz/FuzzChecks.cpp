@@ -9,8 +9,8 @@
 #include "model/FileList.h"
 #include "model/FileReader.h"
 #include "model/PageCounter.h"
-#include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
+#include "model/pdf/PageTree.h"
 #include "model/worker/LibraryCounts.h"
 
 #include <QDir>

@@ -8,9 +8,10 @@ namespace {
 // Plain data, so reading it costs one thread-pointer-relative load and needs no guard.
 thread_local CountingBudget* t_budget = nullptr;
 
-// Processor time is read every this many checks and allocations: often enough to stop within
-// a few milliseconds of the bound, rarely enough not to show in the count of a small file.
-constexpr unsigned kCallsPerClockRead = 1024;
+// An allocation counts as this much work towards the next reading of the clock: about a
+// thousand of them between two readings, often enough to stop within a few milliseconds of the
+// bound, rarely enough not to show in the count of a small file.
+constexpr std::size_t kUnitsPerAllocation = CountingBudget::kUnitsPerClockRead / 1024;
 
 // Stack kept free below the floor for the frames that run after the bound is hit: the
 // unwinding, the library's handlers and the allocation functions themselves.
@@ -88,11 +89,9 @@ void CountingBudget::fail(Bound bound) noexcept
         m_exceeded = bound;
 }
 
-bool CountingBudget::pollClock() noexcept
+bool CountingBudget::readClock() noexcept
 {
-    if (++m_callsSinceClock < kCallsPerClockRead)
-        return true;
-    m_callsSinceClock = 0;
+    m_work = 0;
     if (threadCpuNanoseconds() - m_cpuStart > m_limits.cpuNanoseconds)
         fail(Bound::Time);
     return m_exceeded == Bound::None;
@@ -104,7 +103,17 @@ bool CountingBudget::poll() noexcept
         return false;
     if (stackPointer() < m_stackFloor)
         fail(Bound::Depth);
-    return pollClock();
+    return pollWork(kUnitsPerPoll);
+}
+
+bool CountingBudget::charge(std::size_t bytes) noexcept
+{
+    if (m_charged + std::int64_t(bytes) > m_limits.memoryBytes)
+        return false;
+    m_charged += std::int64_t(bytes);
+    if (m_charged > m_chargedPeak)
+        m_chargedPeak = m_charged;
+    return true;
 }
 
 void CountingBudget::check()
@@ -121,7 +130,7 @@ void CountingBudget::admitAllocation(std::size_t bytes)
         else if (stackPointer() < m_stackFloor)
             fail(Bound::Depth);
         else
-            pollClock();
+            pollWork(kUnitsPerAllocation);
     }
     if (m_exceeded != Bound::None)
         throw Exceeded();

@@ -34,10 +34,34 @@ public:
     CountingBudget& operator=(const CountingBudget&) = delete;
 
     // Throws Exceeded when a bound is passed, now or before. Reads the processor clock only
-    // every so many calls, so it may be called for every few bytes read.
+    // every so many calls (see pollWork()), so it may be called for every few bytes read.
     void check();
     // The same without throwing: false once a bound is passed.
     bool poll() noexcept;
+
+    // Counts `units` of work: about one per byte scanned, kUnitsPerObject per object visited.
+    // The processor clock is read once every kUnitsPerClockRead units, about 100 us of work
+    // (reading it costs some hundreds of nanoseconds on a virtual machine). False once a
+    // bound is passed. A poll() counts as kUnitsPerPoll.
+    bool pollWork(std::size_t units) noexcept
+    {
+        m_work += units;
+        if (m_work < kUnitsPerClockRead)
+            return m_exceeded == Bound::None;
+        return readClock();
+    }
+    static constexpr std::size_t kUnitsPerClockRead = 32 * 1024;
+    static constexpr std::size_t kUnitsPerObject = 512;
+    static constexpr std::size_t kUnitsPerPoll = 32;
+
+    // Memory that a reader accounts for itself, for buffers it may give up on. Adds `bytes` and
+    // returns true; or returns false and adds nothing when the sum would pass the memory bound.
+    // That is no bound passed: the caller gives its work up, and whatever runs after it under
+    // the budget is not stopped for it.
+    bool charge(std::size_t bytes) noexcept;
+    void discharge(std::size_t bytes) noexcept { m_charged -= std::int64_t(bytes); }
+    // The most charged at once.
+    std::int64_t chargedPeak() const { return m_chargedPeak; }
 
     // The bound that was passed first; None while within all of them.
     Bound exceeded() const { return m_exceeded; }
@@ -55,14 +79,16 @@ public:
     static CountingBudget* current() noexcept;
 
 private:
-    bool pollClock() noexcept;
+    bool readClock() noexcept;
     void fail(Bound bound) noexcept;
 
     Limits m_limits;
     std::int64_t m_cpuStart = 0;
     std::int64_t m_inUse = 0;
     std::uintptr_t m_stackFloor = 0;
-    unsigned m_callsSinceClock = 0;
+    std::size_t m_work = 0; // units since the clock was last read
+    std::int64_t m_charged = 0;
+    std::int64_t m_chargedPeak = 0;
     Bound m_exceeded = Bound::None;
     bool m_inForce = false;
     CountingBudget* m_previous = nullptr;

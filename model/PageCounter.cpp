@@ -4,8 +4,8 @@
 #include "model/CountingBudget.h"
 #include "model/CountingWorker.h"
 #include "model/FileReader.h"
-#include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
+#include "model/pdf/PageTree.h"
 #include "model/worker/WorkerProtocol.h"
 
 #include <QFile>

@@ -109,3 +109,4 @@ TEST_F(HostileFiles, WorkPastABoundIsStoppedWithOneLineOnItsOwnThread)
     }
 }
 
+} // namespace

@@ -6,8 +6,8 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 #include "model/PageCounter.h"
-#include "model/PdfPageTree.h"
 #include "model/TiffDirectoryWalk.h"
+#include "model/pdf/PageTree.h"
 #include "support/Fixtures.h"
 
 #include <QFile>

@@ -70,6 +70,16 @@ QByteArray zeroBomb(quint64 bytes);
 // ending in one page.
 QByteArray pageTreeChain(int depth);
 
+// Valid PDFs that make a page-tree reader work far more than their size suggests.
+// A page whose dictionary holds an array of `arrayBytes` bytes of integers, listed `references`
+// times in the root's /Kids. 700 KB and 1,023 references, or 15 MB.
+QByteArray pdfWithRepeatedLargePage(int arrayBytes, int references);
+
+// One page, and `tables` classic cross-reference tables chained by /Prev, each naming the same
+// /XRefStm: a stream of `streamBytes` bytes of empty stored deflate blocks that decodes to one
+// 4-byte row. 100 tables and 900 KB make a file of 909 KB.
+QByteArray pdfWithSharedXRefStm(int tables, int streamBytes);
+
 // PDFs written by hand to be odd: page trees of every shape, cross-reference data damaged,
 // chained, hybrid or declaring far more than there is. Each with whether the program's own
 // page-tree reader answers for it or leaves it to qpdf.

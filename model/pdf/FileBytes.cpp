@@ -1,0 +1,62 @@
+#include "model/pdf/FileBytes.h"
+
+#include "model/FileReader.h"
+
+#include <algorithm>
+
+namespace pdftree {
+
+FileBytes::FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount],
+                     Meter& meter)
+    : m_file(file), m_whole(whole), m_windows(windows), m_meter(meter), m_size(file.size())
+{
+    for (auto& start : m_windowStart)
+        start = std::numeric_limits<quint64>::max();
+}
+
+bool FileBytes::load()
+{
+    if (m_size > kWholeFileBytes)
+        return true;
+    m_meter.charge(size_t(m_size));
+    m_whole.resize(size_t(m_size));
+    if (m_file.readAt(0, m_whole.data(), size_t(m_size)) != m_size)
+        return false;
+    m_meter.work(size_t(m_size) / 16); // a read costs about a sixteenth of a scan
+    m_isWhole = true;
+    return true;
+}
+
+Span FileBytes::span(quint64 offset, size_t want)
+{
+    if (offset >= m_size)
+        return {};
+    const quint64 left = m_size - offset;
+    if (m_isWhole)
+        return {m_whole.data() + offset, size_t(left), true};
+    const size_t need = size_t(std::min<quint64>(want, left));
+    for (size_t i = 0; i < kWindowCount; ++i) {
+        const quint64 start = m_windowStart[i];
+        if (start != std::numeric_limits<quint64>::max() && offset >= start &&
+            offset + need <= start + m_windows[i].size()) {
+            const size_t at = size_t(offset - start);
+            return {m_windows[i].data() + at, m_windows[i].size() - at, start + m_windows[i].size() == m_size};
+        }
+    }
+    const size_t i = m_nextWindow++ % kWindowCount;
+    const size_t length = size_t(std::min<quint64>(std::max(need, kWindowBytes), left));
+    // The window is charged for the bytes it is asked to hold, whatever it held before.
+    m_meter.charge(length);
+    m_meter.discharge(m_windowCharge[i]);
+    m_windowCharge[i] = length;
+    m_windowStart[i] = std::numeric_limits<quint64>::max();
+    std::vector<char>& window = m_windows[i];
+    window.resize(length);
+    const size_t got = m_file.readAt(offset, window.data(), length);
+    m_meter.work(length / 16);
+    window.resize(got);
+    m_windowStart[i] = offset;
+    return {window.data(), got, offset + got == m_size};
+}
+
+} // namespace pdftree

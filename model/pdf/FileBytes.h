@@ -1,0 +1,83 @@
+#pragma once
+
+// The bytes of the file being read, as spans: a file up to kWholeFileBytes is read at once, a
+// larger one through a few windows of its bytes that are refilled as the reader moves about.
+// A span stays valid until the next call; its bytes are never written through. The bytes held
+// are charged to the meter: the whole file, or the length of each window.
+
+#include "model/pdf/Meter.h"
+#include "model/pdf/Syntax.h"
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+namespace pagecount {
+class FileReader;
+}
+
+namespace pdftree {
+
+// A file up to this size is read with one pread; a larger one through windows of its bytes.
+constexpr quint64 kWholeFileBytes = 1024 * 1024;
+constexpr size_t kWindowBytes = 16 * 1024;
+constexpr size_t kWindowCount = 8;
+// Past this one object or stream is left to qpdf: no real file comes near it.
+constexpr size_t kMaxObjectBytes = 16 * 1024 * 1024;
+
+struct Span {
+    const char* data = nullptr;
+    size_t size = 0;
+    bool atEnd = true; // the span ends where the file does
+};
+
+class FileBytes {
+public:
+    // `whole` and `windows` are buffers kept from count to count; their contents are replaced.
+    FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount],
+              Meter& meter);
+
+    // Reads a small file whole; false when it cannot be read. Call once, before span().
+    bool load();
+
+    quint64 size() const { return m_size; }
+
+    // At least `want` bytes at `offset` (fewer at the end of the file); nothing past the end.
+    Span span(quint64 offset, size_t want);
+
+    // Parses an object from `offset` into `nodes` with `parse(Parser&, const Span&)`, reading
+    // more bytes while it runs short: 4 KiB, then four times as many each time, up to the end
+    // of the file or kMaxObjectBytes. True when `parse` says Ok.
+    template <typename F> bool parseAt(quint64 offset, Nodes& nodes, F&& parse)
+    {
+        for (size_t want = 4096;; want *= 4) {
+            const Span s = span(offset, want);
+            if (!s.data)
+                return false;
+            nodes.items.clear();
+            Parser parser(s.data, s.size, s.atEnd, &nodes, m_meter);
+            const Parse result = parse(parser, s);
+            if (result == Parse::Ok)
+                return true;
+            if (result == Parse::Bad || s.atEnd || want >= kMaxObjectBytes)
+                return false;
+        }
+    }
+
+    Meter& meter() { return m_meter; }
+
+private:
+    pagecount::FileReader& m_file;
+    std::vector<char>& m_whole;
+    std::vector<char> (&m_windows)[kWindowCount];
+    Meter& m_meter;
+    quint64 m_size = 0;
+    bool m_isWhole = false;
+    quint64 m_windowStart[kWindowCount];
+    size_t m_windowCharge[kWindowCount] = {};
+    size_t m_nextWindow = 0;
+};
+
+} // namespace pdftree

@@ -1,0 +1,360 @@
+#include "model/pdf/PageTree.h"
+
+#include "model/CountingBudget.h"
+#include "model/FileReader.h"
+#include "model/pdf/CrossReference.h"
+#include "model/pdf/Encryption.h"
+#include "model/pdf/FileBytes.h"
+#include "model/pdf/Meter.h"
+#include "model/pdf/Objects.h"
+#include "model/pdf/Streams.h"
+#include "model/pdf/Workspace.h"
+
+#include <QScopeGuard>
+
+#include <cstring>
+
+namespace pdftree {
+
+namespace {
+
+constexpr quint32 kMaxTreeDepth = 256; // qpdf walks the tree recursively
+// A kid taken from the list of kids, and one found among the pages seen twice.
+constexpr size_t kUnitsPerKid = 16;
+
+thread_local Workspace t_workspace;
+
+bool testBit(const std::vector<quint64>& bits, quint32 number)
+{
+    const size_t word = number / 64;
+    return word < bits.size() && (bits[word] >> (number % 64) & 1) != 0;
+}
+
+// Sets the bit of `number`; false when it was set already or lies past the bits.
+bool setBit(std::vector<quint64>& bits, quint32 number)
+{
+    const size_t word = number / 64;
+    const quint64 bit = quint64(1) << (number % 64);
+    if (word >= bits.size() || (bits[word] & bit) != 0)
+        return false;
+    bits[word] |= bit;
+    return true;
+}
+
+// Kids found to be pages when they were resolved a second time, so that a page listed many
+// times is parsed twice at most: an open-addressed hash set of number << 16 | generation (never
+// 0, as no kid is object 0), at most half full, its table charged as it grows.
+class PageSet {
+public:
+    PageSet(Charged<quint64>& table, Meter& meter) : m_table(table), m_meter(meter) { m_table.restart(); }
+
+    static quint64 key(quint32 number, quint32 generation) { return quint64(number) << 16 | generation; }
+
+    bool contains(quint64 key) const
+    {
+        const std::vector<quint64>& table = m_table.items;
+        if (table.empty())
+            return false;
+        for (size_t i = slot(key);; i = (i + 1) & (table.size() - 1)) {
+            if (table[i] == key)
+                return true;
+            if (table[i] == 0)
+                return false;
+        }
+    }
+
+    void insert(quint64 key)
+    {
+        if ((m_count + 1) * 2 > m_table.items.size())
+            grow();
+        std::vector<quint64>& table = m_table.items;
+        size_t i = slot(key);
+        while (table[i] != 0 && table[i] != key)
+            i = (i + 1) & (table.size() - 1);
+        if (table[i] == 0)
+            ++m_count;
+        table[i] = key;
+    }
+
+private:
+    size_t slot(quint64 key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (m_table.items.size() - 1); }
+
+    void grow()
+    {
+        std::vector<quint64> old;
+        old.swap(m_table.items);
+        m_meter.charge(old.size() * sizeof(quint64)); // held while the keys move over
+        const auto discharge = qScopeGuard([&] { m_meter.discharge(old.size() * sizeof(quint64)); });
+        const size_t size = old.empty() ? 64 : old.size() * 2;
+        m_table.reserve(size, m_meter);
+        m_table.items.assign(size, 0);
+        m_count = 0;
+        for (const quint64 key : old)
+            if (key != 0)
+                insert(key);
+    }
+
+    Charged<quint64>& m_table;
+    Meter& m_meter;
+    size_t m_count = 0;
+};
+
+class Reader {
+public:
+    Reader(pagecount::FileReader& file, Meter& meter, Workspace& w)
+        : m_meter(meter), m_w(w), m_bytes(file, w.whole, w.window, meter), m_streams(m_bytes, w.decoded),
+          m_xref(m_bytes, m_streams, w.crossReference, w.nodes),
+          m_objects(m_bytes, m_xref, m_streams, w.nodes, w.objectStreams, nullptr), m_repeated(w.repeated, meter)
+    {
+        w.nodes.restart();
+        w.pending.restart();
+    }
+
+    std::optional<PageTreeCount> run(const QByteArray& password)
+    {
+        if (m_bytes.size() < 16 || !m_bytes.load())
+            return {};
+        const Span head = m_bytes.span(0, 8);
+        // qpdf reads offsets from the header on; one not at the start shifts them all.
+        if (head.size < 5 || std::memcmp(head.data, "%PDF-", 5) != 0)
+            return {};
+        // Where the cross-reference data is unusable this reader stops, and the file goes to qpdf.
+        if (!m_xref.read())
+            return {};
+        bool locked = false;
+        if (m_xref.trailer().encrypted) {
+            // The tree's dictionaries are not encrypted; only object streams need the key.
+            m_objects.setEncryption(&m_encryption);
+            if (!readEncryption())
+                return {};
+            m_encryption.open(password);
+            locked = m_encryption.isLocked();
+        }
+        const auto pages = walkTree();
+        if (m_encryption.keyMissing())
+            return PageTreeCount{0, true}; // the tree lies in object streams the password does not open
+        if (!pages)
+            return {};
+        return PageTreeCount{*pages, locked};
+    }
+
+private:
+    bool readEncryption()
+    {
+        Parsed d;
+        bool isStream = false;
+        const Trailer& t = m_xref.trailer();
+        if (m_objects.resolve(t.encryptNumber, t.encryptGeneration, d, isStream) != Resolved::Object || isStream ||
+            d.at(0).type != Type::Dict)
+            return false;
+        return m_encryption.read(d, t.fileId);
+    }
+
+    // The value of /Kids at `kids` in `d`, through a reference: Null when it is null (the node is
+    // then a page), otherwise Object with `list` holding it and `at` its array (0: not an array).
+    Resolved kidsList(const Parsed& d, quint32 kids, Parsed& list, quint32& at)
+    {
+        at = 0;
+        if (!kids || d.at(kids).type == Type::Null)
+            return Resolved::Null;
+        if (d.at(kids).type != Type::Ref) {
+            list = d;
+            if (d.at(kids).type == Type::Array)
+                at = kids + 1;
+            return Resolved::Object;
+        }
+        bool isStream = false;
+        const Resolved r = m_objects.resolve(quint32(d.at(kids).value), d.at(kids).extra, list, isStream);
+        if (r != Resolved::Object)
+            return r;
+        if (!isStream && list.at(0).type == Type::Null)
+            return Resolved::Null;
+        if (!isStream && list.at(0).type == Type::Array)
+            at = 1; // the array at node 0, see takeKids
+        return Resolved::Object;
+    }
+
+    // Pushes the kids listed in the array at node `at - 1` of `d`, or counts them when they are
+    // pages written in place. False when not understood.
+    bool takeKids(const Parsed& d, quint32 at, quint32 depth, quint64& pages)
+    {
+        if (at == 0)
+            return true; // qpdf reads no kids from anything but an array
+        const quint32 array = at - 1;
+        for (quint32 i = array + 1; i < d.at(array).end; i = d.at(i).end) {
+            const Node& kid = d.at(i);
+            switch (kid.type) {
+            case Type::Ref:
+                m_w.pending.push({quint32(kid.value), kid.extra, depth + 1}, m_meter);
+                break;
+            case Type::Null:
+                return false; // qpdf throws on a null kid written in place
+            case Type::Dict: {
+                // A page written in place counts; an inner node written in place is left to qpdf.
+                bool ok = true;
+                const quint32 k = d.find(i, "Kids", ok);
+                if (!ok || (k && d.at(k).type != Type::Null))
+                    return false;
+                ++pages;
+                break;
+            }
+            default:
+                ++pages;
+                break;
+            }
+        }
+        return true;
+    }
+
+    // A kid that is a page: counted, and remembered when it is resolved for the second time, or
+    // at once when it took long to parse.
+    void countPage(const Pending& kid, size_t objectBytes, quint64& pages)
+    {
+        constexpr size_t kLargeObjectBytes = 16 * 1024;
+        const bool first = setBit(m_w.seen, kid.number);
+        if ((!first && testBit(m_w.seen, kid.number)) || (first && objectBytes > kLargeObjectBytes))
+            m_repeated.insert(PageSet::key(kid.number, kid.generation));
+        ++pages;
+    }
+
+    std::optional<quint64> walkTree()
+    {
+        const size_t words = size_t(m_xref.objectLimit() / 64 + 1);
+        m_meter.charge(2 * words * sizeof(quint64));
+        m_w.visited.assign(words, 0);
+        m_w.seen.assign(words, 0);
+        Parsed d;
+        bool isStream = false;
+        const Trailer& trailer = m_xref.trailer();
+        if (m_objects.resolve(trailer.rootNumber, trailer.rootGeneration, d, isStream) != Resolved::Object ||
+            isStream || d.at(0).type != Type::Dict)
+            return std::nullopt;
+        bool ok = true;
+        const quint32 pagesKey = d.find(0, "Pages", ok);
+        if (!ok)
+            return std::nullopt;
+        if (!pagesKey || d.at(pagesKey).type == Type::Null)
+            return 0;
+        if (d.at(pagesKey).type != Type::Ref)
+            return std::nullopt;
+        const quint32 rootPages = quint32(d.at(pagesKey).value);
+        const Resolved r = m_objects.resolve(rootPages, d.at(pagesKey).extra, d, isStream);
+        if (r == Resolved::NotUnderstood || isStream)
+            return std::nullopt;
+        if (r == Resolved::Null || d.at(0).type != Type::Dict)
+            return 0;
+        // qpdf climbs /Parent from a /Pages that points into the tree; such files go to it.
+        const quint32 parent = d.find(0, "Parent", ok);
+        if (!ok || (parent && d.at(parent).type != Type::Null))
+            return std::nullopt;
+        setBit(m_w.visited, rootPages);
+        quint64 pages = 0;
+        // The root is an inner node whatever its /Kids holds.
+        Parsed list;
+        quint32 at = 0;
+        const quint32 rootKids = d.find(0, "Kids", ok);
+        if (!ok || kidsList(d, rootKids, list, at) == Resolved::NotUnderstood || !takeKids(list, at, 0, pages))
+            return std::nullopt;
+        std::vector<Pending>& pending = m_w.pending.items;
+        while (!pending.empty()) {
+            m_meter.work(kUnitsPerKid);
+            const Pending kid = pending.back();
+            pending.pop_back();
+            if (testBit(m_w.seen, kid.number) && m_repeated.contains(PageSet::key(kid.number, kid.generation))) {
+                ++pages;
+                continue;
+            }
+            const Resolved k = m_objects.resolve(kid.number, kid.generation, d, isStream);
+            if (k == Resolved::NotUnderstood)
+                return std::nullopt;
+            const size_t objectBytes = m_objects.lastObjectBytes();
+            if (k == Resolved::Null || isStream || d.at(0).type != Type::Dict) {
+                countPage(kid, objectBytes, pages);
+                continue;
+            }
+            const quint32 kids = d.find(0, "Kids", ok);
+            if (!ok)
+                return std::nullopt;
+            const Resolved l = kidsList(d, kids, list, at);
+            if (l == Resolved::NotUnderstood)
+                return std::nullopt;
+            if (l == Resolved::Null) {
+                countPage(kid, objectBytes, pages);
+                continue;
+            }
+            // An inner node reached twice makes qpdf report a loop.
+            if (kid.depth > kMaxTreeDepth || !setBit(m_w.visited, kid.number))
+                return std::nullopt;
+            if (!takeKids(list, at, kid.depth, pages))
+                return std::nullopt;
+        }
+        return pages;
+    }
+
+    Meter& m_meter;
+    Workspace& m_w;
+    FileBytes m_bytes;
+    Streams m_streams;
+    CrossReference m_xref;
+    Objects m_objects;
+    Encryption m_encryption;
+    PageSet m_repeated;
+};
+
+} // namespace
+
+size_t Workspace::bytes() const
+{
+    size_t total = whole.capacity();
+    for (const auto& w : window)
+        total += w.capacity();
+    total += nodes.items.capacity() * sizeof(Node) + crossReference.bytes() + decoded.capacity() * sizeof(decoded[0]) +
+             objectStreams.bytes() + pending.items.capacity() * sizeof(Pending) +
+             (visited.capacity() + seen.capacity() + repeated.items.capacity()) * sizeof(quint64);
+    for (const auto& d : decoded)
+        total += d.capacity();
+    return total;
+}
+
+void Workspace::trim() noexcept
+{
+    // What is kept serves the next count of an ordinary file without allocating.
+    keepAtMost(whole, kWholeFileBytes);
+    for (auto& w : window)
+        keepAtMost(w, 64 * 1024);
+    keepAtMost(nodes.items, 16 * 1024);
+    crossReference.trim();
+    constexpr size_t kKeptDecoded = 4;
+    if (decoded.size() > kKeptDecoded) {
+        decoded.resize(kKeptDecoded);
+        decoded.shrink_to_fit();
+    }
+    for (auto& d : decoded)
+        keepAtMost(d, 256 * 1024);
+    objectStreams.trim();
+    keepAtMost(pending.items, 8 * 1024);
+    keepAtMost(visited, 8 * 1024);
+    keepAtMost(seen, 8 * 1024);
+    keepAtMost(repeated.items, 4 * 1024);
+}
+
+std::optional<PageTreeCount> countPages(pagecount::FileReader& file, const QByteArray& password, CountingBudget& budget)
+{
+    Workspace& workspace = t_workspace;
+    const auto trim = qScopeGuard([&] { workspace.trim(); });
+    try {
+        Meter meter(budget);
+        Reader reader(file, meter, workspace);
+        // The security handler takes an empty password as bytes, never as a null pointer.
+        return reader.run(password.isNull() ? QByteArray("") : password);
+    } catch (const Stopped&) {
+        return std::nullopt;
+    }
+}
+
+size_t workspaceBytes()
+{
+    return t_workspace.bytes();
+}
+
+} // namespace pdftree
