@@ -73,6 +73,30 @@ enum Type : quint16 {
     kSLong8 = 17,
 };
 
+// The width of one value of an array of `type`; 0 for the signed types, whose values libtiff
+// refuses when negative and which would have to be read to know (left to libtiff), -1 for the
+// types an array of unsigned values cannot have.
+constexpr int arrayWidth(quint16 type)
+{
+    switch (type) {
+    case kByte:
+        return 1;
+    case kShort:
+        return 2;
+    case kLong:
+        return 4;
+    case kLong8:
+        return 8;
+    case kSByte:
+    case kSShort:
+    case kSLong:
+    case kSLong8:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
 constexpr quint16 kCompressionNone = 1;
 constexpr quint16 kCompressionOldJpeg = 6;
 constexpr quint16 kCompressionJpeg = 7;
@@ -367,28 +391,9 @@ private:
     // the entry, else at its offset, which must lie within the file).
     Values array(const Entry& e, quint64 maximum) const
     {
-        size_t width = 0;
-        switch (e.type) {
-        case kByte:
-            width = 1;
-            break;
-        case kShort:
-            width = 2;
-            break;
-        case kLong:
-            width = 4;
-            break;
-        case kLong8:
-            width = 8;
-            break;
-        case kSByte:
-        case kSShort:
-        case kSLong:
-        case kSLong8:
-            return {Read::Unsure, {}};
-        default:
-            return {Read::Fail, {}};
-        }
+        const int width = arrayWidth(e.type);
+        if (width <= 0)
+            return {width == 0 ? Read::Unsure : Read::Fail, {}};
         if (e.count > kMaxArray)
             return {Read::Unsure, {}};
         const size_t size = size_t(e.count) * width;
@@ -432,28 +437,9 @@ private:
     // TIFFFetchStripThing: the offsets or byte counts of `strips` strips must be readable.
     Read stripArray(const Entry& e, quint64 strips) const
     {
-        size_t width = 0;
-        switch (e.type) {
-        case kByte:
-            width = 1;
-            break;
-        case kShort:
-            width = 2;
-            break;
-        case kLong:
-            width = 4;
-            break;
-        case kLong8:
-            width = 8;
-            break;
-        case kSByte:
-        case kSShort:
-        case kSLong:
-        case kSLong8:
-            return Read::Unsure; // negative values are refused: they would have to be read
-        default:
-            return Read::Fail;
-        }
+        const int width = arrayWidth(e.type);
+        if (width <= 0)
+            return width == 0 ? Read::Unsure : Read::Fail;
         if (e.count < strips && strips > kMaxPaddedStrips)
             return Read::Fail;
         const quint64 target = std::min(e.count, strips);
@@ -471,7 +457,7 @@ private:
     {
         if (e.count == 0)
             return {Read::Ok, 0};
-        const size_t width = e.type == kByte ? 1 : e.type == kShort ? 2 : e.type == kLong ? 4 : 8;
+        const size_t width = size_t(arrayWidth(e.type));
         if (std::min<quint64>(e.count, 10) * width <= inlineBytes() && width <= inlineBytes())
             return {Read::Ok, fieldValue(e, width)};
         const unsigned char* data = m_bytes.at(fieldValue(e, inlineBytes()), width);

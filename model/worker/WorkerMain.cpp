@@ -56,11 +56,11 @@ void onAllocationFailure()
     throw std::bad_alloc();
 }
 
-bool sendAll(const void* data, size_t size)
+// Moves `size` bytes through `io` (send or recv on the socket), whatever the pieces it takes.
+template <typename Byte, typename Io> bool transferAll(Byte* bytes, size_t size, const Io& io)
 {
-    const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::send(kSocketFd, bytes, size, MSG_NOSIGNAL);
+        const ssize_t n = io(bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -71,19 +71,16 @@ bool sendAll(const void* data, size_t size)
     return true;
 }
 
+bool sendAll(const void* data, size_t size)
+{
+    return transferAll(static_cast<const char*>(data), size,
+                       [](const char* bytes, size_t n) { return ::send(kSocketFd, bytes, n, MSG_NOSIGNAL); });
+}
+
 bool receiveAll(void* data, size_t size)
 {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::recv(kSocketFd, bytes, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferAll(static_cast<char*>(data), size,
+                       [](char* bytes, size_t n) { return ::recv(kSocketFd, bytes, n, 0); });
 }
 
 // A fault within reach of the stack's end is the stack running out (a library recursing over a
