@@ -89,7 +89,7 @@ def candidates():
                 masked = code_mask(text)
                 lines = masked.split("\n")
                 offset = 0
-                for number, line in enumerate(lines, 1):
+                for line in lines:
                     stripped = line.strip()
                     if stripped and not stripped.startswith("#"):
                         found = []
@@ -101,7 +101,10 @@ def candidates():
                             if int(m.group(1)) < 1000:  # sizes and bounds, not magic numbers of formats
                                 found.append((m.start(), m.group(1), str(int(m.group(1)) + 1)))
                         for column, original, replacement in found:
-                            sites.append((rel, offset + column, original, replacement, number,
+                            # The line in the source itself: a literal the mask takes for a
+                            # character literal (a digit separator) may have joined lines.
+                            at = text.count("\n", 0, offset + column) + 1
+                            sites.append((rel, offset + column, original, replacement, at,
                                           (rel, stripped, column - (len(line) - len(line.lstrip())))))
                     offset += len(line) + 1
     return sites
