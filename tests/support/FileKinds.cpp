@@ -124,6 +124,12 @@ const std::vector<OddPdf>& oddPdfs()
         hybrid.replace(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 20, "6 1\n");
         hybrid.replace("xref\n0 7\n", "xref\n0 5\n");
         hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
+        // The cross-reference stream's rows deflated, its filter in a one-item array, its parameters in an empty one.
+        const qsizetype rowsAt = streams.lastIndexOf(">>\nstream\n") + 10;
+        const QByteArray rows = qCompress(streams.mid(rowsAt, streams.lastIndexOf("\nendstream") - rowsAt)).mid(4);
+        const QByteArray deflatedRows =
+            streams.left(streams.lastIndexOf("/Length", rowsAt)) + "/Filter [/FlateDecode] /DecodeParms [] /Length " +
+            QByteArray::number(rows.size()) + " >>\nstream\n" + rows + streams.mid(streams.lastIndexOf("\nendstream"));
         const QByteArray onePage = tree("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", {page});
         return std::vector<OddPdf>{
             {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
@@ -185,6 +191,7 @@ const std::vector<OddPdf>& oddPdfs()
             {"far subsection", replaced(onePage, "xref\n0 4\n", "xref\n4000000000 4\n"), false},
             {"huge stream size", replaced(streams, "/Size 6", "/Size 2000000000 /Index [0 2000000000]"), false},
             {"huge object stream", replaced(streams, "/N 1", "/N 2000000000"), false},
+            {"filter and parameters in arrays", deflatedRows, true},
         };
     }();
     return pdfs;
