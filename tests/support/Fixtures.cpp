@@ -311,10 +311,14 @@ int referenceCount(const QString& path, bool isPdf, const char* password)
 {
     const QByteArray native = QFile::encodeName(path);
     if (!isPdf) {
+        // The directories TIFFReadDirectory reads, as tiffinfo lists them.
         TIFF* tiff = TIFFOpen(native.constData(), "r");
-        const int count = tiff ? int(TIFFNumberOfDirectories(tiff)) : -1;
-        if (tiff)
-            TIFFClose(tiff);
+        if (!tiff)
+            return -1;
+        int count = 1;
+        while (TIFFReadDirectory(tiff))
+            ++count;
+        TIFFClose(tiff);
         return count;
     }
     try {
