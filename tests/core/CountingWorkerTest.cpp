@@ -94,6 +94,9 @@ TEST_F(CountingWorkerTest, StartedOnlyForTheLibrariesAndReportedWhenUnfit)
         {path("nonsense"), "the counting helper answered nonsense"},
         {path("exits"), "the counting helper ended unexpectedly (exit status 3)"},
     };
+    // A helper left from an earlier run of the suite would go on counting: none is alive here.
+    CountingWorker::stopAll();
+    CountingWorker::resume();
     const int failures = CountingWorker::startFailures();
     for (const auto& [program, reason] : helpers) {
         CountingWorker::setProgramPath(QFile::encodeName(program));
