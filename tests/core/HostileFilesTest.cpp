@@ -62,7 +62,6 @@ TEST_F(HostileFiles, WorkPastABoundIsStoppedWithOneLineOnItsOwnThread)
     const std::tuple<const char*, QByteArray, QStringList> stopped[] = {
         {"deep.pdf", fixtures::pageTreeChain(200000), {"deeply"}},
         {"objstm-bomb.pdf", fixtures::pdfWithStreams(bomb), {"memory"}},
-        {"xref-bomb.pdf", fixtures::pdfWithStreams({}, bomb), {"memory"}},
         {"repeats.pdf",
          fixtures::pdfFromObjects({catalog, "<< /Typ#65 /Pages /Kids [" + kids + "] >>", "<< /Type /Page >>"}),
          {"processor time", "memory"}},
@@ -76,6 +75,7 @@ TEST_F(HostileFiles, WorkPastABoundIsStoppedWithOneLineOnItsOwnThread)
     QByteArray damaged = fixtures::readBytes(path("real.pdf"));
     write("damaged.pdf", damaged.replace(damaged.size() / 3, 20, QByteArray(20, 'x')));
     write("cut.tif", fixtures::readBytes(path("big.tif")).left(300));
+    write("xref-bomb.pdf", fixtures::pdfWithStreams({}, bomb));
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     std::atomic_int wrong{0};
@@ -88,7 +88,8 @@ TEST_F(HostileFiles, WorkPastABoundIsStoppedWithOneLineOnItsOwnThread)
         for (int i = 0; i < 3; ++i) {
             wrong += count("real.pdf") != 2000 || count("aes.pdf") != 30 || count("big.tif") != 20 ||
                      count("counted.pdf") != 100000;
-            wrong += count("damaged.pdf") < 0 || count("cut.tif") < 0;
+            // A cross-reference stream that inflates past every bound: the table is rebuilt instead.
+            wrong += count("damaged.pdf") < 0 || count("cut.tif") < 0 || count("xref-bomb.pdf") != 1;
         }
     });
     for (auto& thread : threads)
@@ -97,7 +98,7 @@ TEST_F(HostileFiles, WorkPastABoundIsStoppedWithOneLineOnItsOwnThread)
     EXPECT_EQ(wrong.load(), 0);
     QStringList log = takeLog();
     log.sort();
-    ASSERT_EQ(log.size(), 4) << qPrintable(log.join('\n'));
+    ASSERT_EQ(log.size(), qsizetype(std::size(stopped))) << qPrintable(log.join('\n'));
     for (const auto& [name, bytes, bound] : stopped) {
         const QString line = log.filter(path(name) + ": ").value(0);
         EXPECT_TRUE(line.startsWith("Error in (getTiffPageCount) : " + path(name) + ": "))

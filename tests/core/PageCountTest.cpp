@@ -9,6 +9,7 @@
 #include "model/TiffDirectoryWalk.h"
 #include "model/pdf/PageTree.h"
 #include "support/Fixtures.h"
+#include "support/MuPdfCount.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,15 +47,27 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
             const fixtures::WrittenFile file = fixtures::writeFileOfKind(path, kind, pages, rng, pages == 9);
             ASSERT_GE(file.leaves, pages);
             const QByteArray user = kind.locked ? fixtures::kLockedPassword : "";
-            ASSERT_EQ(fixtures::referenceCount(path, kind.isPdf(), user.constData()), file.leaves);
+            // A damaged file counts what qpdf counts where it reads the file, unless MuPDF and poppler
+            // agree on another count; else what MuPDF shows. MuPDF 1.21 leaves an intact table
+            // without /Root as it is and shows no page: then the catalog's leaves.
+            int leaves = file.leaves;
+            const int qpdf = fixtures::referenceCount(path, kind.isPdf(), user.constData());
+            if (kind.xrefDefect != fixtures::PdfXrefDefect::None) {
+                const int mupdf = fixtures::mupdfCount(path), poppler = fixtures::popplerCount(path);
+                ASSERT_NE(mupdf, -2) << "built without MuPDF (libmupdf-dev), the reference for damaged files";
+                ASSERT_TRUE(mupdf > 0 || qpdf > 0 || kind.xrefDefect == fixtures::PdfXrefDefect::TrailerWithoutRoot);
+                leaves = qpdf >= 0 && (mupdf != poppler || mupdf == qpdf) ? qpdf : mupdf > 0 ? mupdf : leaves;
+            } else {
+                ASSERT_EQ(qpdf, leaves);
+            }
             for (const QByteArray tried : {"", fixtures::kLockedPassword, "owner", "wrong"}) {
                 const bool locked =
                     kind.encryption != fixtures::PdfEncryption::None && tried != user && tried != "owner";
-                const qint32 expected = locked && kind.objectStreams ? 0 : file.leaves;
+                const qint32 expected = locked && kind.objectStreams ? 0 : leaves;
                 const PageCount measured = measurePages(QFile::encodeName(path), QString::fromLatin1(tried));
                 EXPECT_TRUE(measured.pages == expected && measured.passwordProtected == locked) << tried.constData();
                 const auto own = ownReader(path, kind.isPdf(), tried);
-                ASSERT_EQ(own.has_value(), kind.ownReaderAnswers());
+                ASSERT_TRUE(own.has_value());
                 EXPECT_TRUE(!own || (own->pages == quint64(expected) && own->passwordProtected == locked));
             }
         }
@@ -84,11 +97,11 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
     large[1] = "<< /Type /Pages /Kids [" + kids + "] >>";
     std::vector<fixtures::OddPdf> odd = fixtures::oddPdfs();
     odd.push_back({"large", fixtures::pdfFromObjects(large), true});
-    for (const auto& [name, bytes, ownReaderAnswers] : odd) {
+    for (const auto& [name, bytes, ownReaderAnswers, rebuiltLeaves] : odd) {
         for (int layout = 0; layout < 4; ++layout) {
             SCOPED_TRACE(testing::Message() << name << ", layout " << layout);
             QByteArray pdf = bytes;
-            long long pages = 0; // qpdf's count, 0 where it cannot walk the tree
+            long long pages = rebuiltLeaves; // qpdf's count where it can walk the tree
             try {
                 QPDF reference;
                 reference.setSuppressWarnings(true);
