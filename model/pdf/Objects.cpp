@@ -80,7 +80,8 @@ Resolved Objects::resolve(quint32 number, quint32 generation, Parsed& out, bool&
             return r;
         const size_t end = p.pos;
         m_lastBytes = end;
-        if (r = p.word(w); r != Parse::Ok)
+        // A repairing viewer takes the last object of a file cut off after it.
+        if (r = p.word(w); r != Parse::Ok && !(rebuilt && s.atEnd))
             return r;
         if (w == "stream") {
             if (m_nodes.items[0].type != Type::Dict)

@@ -131,11 +131,11 @@ public:
             std::optional<PageTreeCount> count;
             if (openEncryption(password, locked))
                 count = counted({true, true, t.rootNumber, t.rootGeneration}, locked);
-            if (count || !m_objects.sawMisplaced())
+            if (count || !(m_objects.sawMisplaced() || m_noCatalog))
                 return count;
         }
-        // The cross-reference data is unusable or points where the objects are not: the table
-        // is rebuilt from the objects themselves. What the reader does not understand in the
+        // The cross-reference data is unusable, names no catalog there is or points where the
+        // objects are not: the table is rebuilt from the objects themselves. What the reader does not understand in the
         // rebuilt file still goes to qpdf.
         m_objects.restart();
         m_objects.setEncryption(nullptr);
@@ -264,8 +264,9 @@ private:
     {
         Parsed d;
         bool isStream = false;
-        if (m_objects.resolve(number, generation, d, isStream) != Resolved::Object || isStream ||
-            d.at(0).type != Type::Dict)
+        const Resolved catalog = m_objects.resolve(number, generation, d, isStream);
+        m_noCatalog = catalog == Resolved::Null;
+        if (catalog != Resolved::Object || isStream || d.at(0).type != Type::Dict)
             return std::nullopt;
         bool ok = true;
         const quint32 pagesKey = d.find(0, "Pages", ok);
@@ -352,6 +353,7 @@ private:
     Objects m_objects;
     Encryption m_encryption;
     PageSet m_repeated;
+    bool m_noCatalog = false; // the trailer's /Root is not in the table
 };
 
 } // namespace

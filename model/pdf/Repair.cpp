@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace pdftree {
 
@@ -29,6 +30,7 @@ void setBit(std::vector<quint64>& bits, quint64 i)
 size_t RepairBuffers::bytes() const
 {
     return objectStreams.items.capacity() * sizeof(objectStreams.items[0]) + added.items.capacity() * sizeof(Rebuilt) +
+           (catalogs.items.capacity() + pagesNodes.items.capacity() + kids.items.capacity()) * sizeof(quint32) +
            bits.capacity() * sizeof(quint64);
 }
 
@@ -36,6 +38,9 @@ void RepairBuffers::trim() noexcept
 {
     keepAtMost(objectStreams.items, 512);
     keepAtMost(added.items, 1024);
+    keepAtMost(catalogs.items, 1024);
+    keepAtMost(pagesNodes.items, 1024);
+    keepAtMost(kids.items, 8 * 1024);
     keepAtMost(bits, 8 * 1024);
 }
 
@@ -46,30 +51,38 @@ Repair::Repair(FileBytes& bytes, CrossReference& xref, Objects& objects, Nodes& 
     m_table.restart();
     m_b.objectStreams.restart();
     m_b.added.restart();
+    m_b.catalogs.restart();
+    m_b.pagesNodes.restart();
+    m_b.kids.restart();
 }
 
 // The offset of the first `search.word` at or after `from`, or the file's size. A hit found
 // before that still lies ahead is reused, so that each byte is searched at most once for a word.
+// The bytes are taken as the file's windows hold them, so that a search rereads nothing.
 quint64 Repair::next(Search& search, quint64 from)
 {
     if (search.known && search.hit >= from)
         return search.hit;
     const quint64 size = m_bytes.size();
-    const size_t overlap = search.word.size() - 1;
+    const size_t n = search.word.size();
     search.known = true;
     search.hit = size;
-    // Holes of a sparse file read as zero bytes, which hold no word: they are skipped.
-    for (quint64 at = m_bytes.dataFrom(from); at < size; at = m_bytes.dataFrom(at + kChunkBytes)) {
-        const Span s = m_bytes.span(at, kChunkBytes + overlap);
-        if (!s.data)
+    for (quint64 at = from; at < size;) {
+        const Span s = m_bytes.span(at, n);
+        const size_t length = std::min(s.size, kChunkBytes);
+        if (length < n)
             break;
-        const size_t length = std::min(s.size, kChunkBytes + overlap);
-        m_meter.work(length);
         const size_t i = std::string_view(s.data, length).find(search.word);
+        m_meter.work(i != std::string_view::npos ? i + n : length);
         if (i != std::string_view::npos) {
             search.hit = at + i;
             break;
         }
+        // A hole of a sparse file reads as zero bytes, which hold no word: past a zero byte the
+        // file system is asked where the data goes on.
+        at += length - (n - 1);
+        if (s.data[length - 1] == '\0')
+            at = m_bytes.dataFrom(at);
     }
     return search.hit;
 }
@@ -140,6 +153,8 @@ quint64 Repair::objectAt(quint64 at)
         const Parsed d{&m_nodes.items, o.data};
         if (d.at(0).type != Type::Dict)
             return Parse::Ok;
+        if (!isStream)
+            classify(quint32(number), d);
         bool ok = true;
         const quint32 type = d.find(0, "Type", ok), len = d.find(0, "Length", ok);
         if (len && d.at(len).type == Type::Int)
@@ -172,6 +187,24 @@ quint64 Repair::trailerAt(quint64 at)
         return Parse::Ok;
     });
     return at + 7;
+}
+
+// Notes a dictionary that may be where the page tree starts: a catalog, or a /Pages node and the
+// kids it lists.
+void Repair::classify(quint32 number, const Parsed& d)
+{
+    bool ok = true;
+    const quint32 type = d.find(0, "Type", ok);
+    if (d.isName(type, "Catalog")) {
+        m_b.catalogs.push(number, m_meter);
+    } else if (d.isName(type, "Pages")) {
+        m_b.pagesNodes.push(number, m_meter);
+        if (const quint32 kids = d.find(0, "Kids", ok); kids && d.at(kids).type == Type::Array) {
+            for (quint32 k = kids + 1; k < d.at(kids).end; k = d.at(k).end)
+                if (d.at(k).type == Type::Ref && d.at(k).value > 0 && d.at(k).value <= qint64(kMaxObjectNumber))
+                    m_b.kids.push(quint32(d.at(k).value), m_meter);
+        }
+    }
 }
 
 // The keys of a trailer or a cross-reference stream's dictionary; each taken from the last that has it.
@@ -260,6 +293,10 @@ void Repair::addStreamObjects()
     for (const Rebuilt& r : m_b.added.items)
         m_table.push(r, m_meter);
     install();
+    Parsed d;
+    for (const Rebuilt& r : m_b.added.items)
+        if (isDictionary(r.number, 0, d))
+            classify(r.number, d);
 }
 
 bool Repair::isDictionary(quint32 number, quint32 generation, Parsed& d)
@@ -285,32 +322,23 @@ TreeStart Repair::findTree()
     Parsed d;
     if (m_hasRoot && isDictionary(m_trailer.rootNumber, m_trailer.rootGeneration, d))
         return {true, true, m_trailer.rootNumber, m_trailer.rootGeneration};
-    // The catalog with the highest number, the newest most often; meanwhile the /Pages nodes
-    // (the second half of the bits) and the kids they list (the first).
-    const size_t words = size_t(m_limit / 64 + 1);
-    m_meter.charge(2 * words * sizeof(quint64));
-    m_b.bits.assign(2 * words, 0);
-    const std::vector<Rebuilt>& table = m_table.items;
-    for (size_t i = table.size(); i-- > 0;) {
-        const quint32 number = table[i].number;
-        bool ok = true;
-        if (!isDictionary(number, 0, d))
-            continue;
-        const quint32 type = d.find(0, "Type", ok);
-        if (d.isName(type, "Pages")) {
-            setBit(m_b.bits, quint64(words) * 64 + number);
-            if (const quint32 kids = d.find(0, "Kids", ok); kids && d.at(kids).type == Type::Array) {
-                for (quint32 k = kids + 1; k < d.at(kids).end; k = d.at(k).end)
-                    if (d.at(k).type == Type::Ref && quint64(d.at(k).value) < m_limit)
-                        setBit(m_b.bits, quint64(d.at(k).value));
-            }
-        } else if (d.isName(type, "Catalog") && usableCatalog(number)) {
+    // The catalog with the highest number, the newest most often.
+    std::vector<quint32>& catalogs = m_b.catalogs.items;
+    std::vector<quint32>& nodes = m_b.pagesNodes.items;
+    m_meter.work((catalogs.size() + nodes.size() + m_b.kids.items.size()) * 16);
+    std::sort(catalogs.begin(), catalogs.end(), std::greater<>());
+    for (const quint32 number : catalogs)
+        if (usableCatalog(number))
             return {true, true, number, 0};
-        }
-    }
-    for (size_t i = table.size(); i-- > 0;) {
-        const quint32 number = table[i].number;
-        if (testBit(m_b.bits, quint64(words) * 64 + number) && !testBit(m_b.bits, number))
+    // Else the /Pages node of the highest number that no node lists as a kid.
+    m_meter.charge((m_limit / 64 + 1) * sizeof(quint64));
+    m_b.bits.assign(size_t(m_limit / 64 + 1), 0);
+    for (const quint32 kid : m_b.kids.items)
+        setBit(m_b.bits, kid);
+    std::sort(nodes.begin(), nodes.end(), std::greater<>());
+    for (const quint32 number : nodes) {
+        bool ok = true;
+        if (!testBit(m_b.bits, number) && isDictionary(number, 0, d) && d.isName(d.find(0, "Type", ok), "Pages"))
             return {true, false, number, 0};
     }
     return {};

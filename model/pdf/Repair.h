@@ -31,7 +31,10 @@ namespace pdftree {
 struct RepairBuffers {
     Charged<std::pair<quint32, quint64>> objectStreams; // number, offset of the header
     Charged<Rebuilt> added;                             // the objects found in them
-    std::vector<quint64> bits;                          // /Pages nodes and the kids they list
+    Charged<quint32> catalogs;                          // numbers of /Type /Catalog dictionaries
+    Charged<quint32> pagesNodes;                        // numbers of /Type /Pages dictionaries
+    Charged<quint32> kids;                              // numbers those list as kids
+    std::vector<quint64> bits;                          // the kids, as bits
 
     size_t bytes() const;
     void trim() noexcept;
@@ -72,6 +75,7 @@ private:
     quint64 objectAt(quint64 at);
     quint64 trailerAt(quint64 at);
     void readTrailerKeys(const Parsed& d);
+    void classify(quint32 number, const Parsed& d);
     quint64 afterStream(quint64 data, qint64 length);
     void install();
     bool isDictionary(quint32 number, quint32 generation, Parsed& d);

@@ -141,6 +141,21 @@ const std::vector<OddPdf>& oddPdfs()
         hybrid.replace("xref\n0 7\n", "xref\n0 5\n");
         hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
         const QByteArray onePage = tree("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", {page});
+        // No table: a tree redefined later, the last object cut off after its dictionary; a catalog
+        // only in an object stream beside a /Pages node no node lists; and a trailer whose /Root is
+        // not there, beside two catalogs.
+        const QByteArray untabled = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << "
+                                    "/Type /Pages /Kids [3 0 R] >> endobj 3 0 obj " +
+                                    page + " endobj\n2 0 obj << /Kids [3 0 R 3 0 R 4 0 R] >> endobj 4 0 obj " + page;
+        const QByteArray catalogInStream = "1 0 " + catalog;
+        const QByteArray streamCatalog = "%PDF-1.5\n2 0 obj << /Type /Pages /Kids [3 0 R 3 0 R] >> endobj\n3 0 obj " +
+                                         page + " endobj\n4 0 obj << /Type /ObjStm /N 1 /First 4 /Length " +
+                                         QByteArray::number(catalogInStream.size()) + " >> stream\n" + catalogInStream +
+                                         "\nendstream endobj 5 0 obj << /Type /Pages /Kids [3 0 R] >> endobj\n";
+        const QByteArray twoCatalogs =
+            replaced(pdfFromObjects({catalog, "<< /Type /Pages /Kids [3 0 R] >>", page,
+                                     "<< /Type /Catalog /Pages 5 0 R >>", "<< /Type /Pages /Kids [3 0 R 3 0 R] >>"}),
+                     "/Root 1 0 R", "/Root 9 0 R");
         return std::vector<OddPdf>{
             {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
             {"no count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, page}), true},
@@ -201,6 +216,9 @@ const std::vector<OddPdf>& oddPdfs()
             {"far subsection", replaced(onePage, "xref\n0 4\n", "xref\n4000000000 4\n"), true},
             {"huge stream size", replaced(streams, "/Size 6", "/Size 2000000000 /Index [0 2000000000]"), true, 1},
             {"huge object stream", replaced(streams, "/N 1", "/N 2000000000"), true, 1},
+            {"redefined without a table", untabled, true, 3},
+            {"catalog in an object stream, no table", streamCatalog, true, 2},
+            {"root not there, two catalogs", twoCatalogs, true, 2},
         };
     }();
     return pdfs;
