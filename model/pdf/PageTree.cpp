@@ -151,7 +151,10 @@ public:
             return PageTreeCount{0, true};
         if (!start.found)
             return {};
-        return counted(start, locked);
+        auto count = counted(start, locked);
+        if (count)
+            count->rebuilt = true;
+        return count;
     }
 
 private:

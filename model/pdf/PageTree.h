@@ -27,6 +27,7 @@ namespace pdftree {
 struct PageTreeCount {
     quint64 pages = 0;
     bool passwordProtected = false; // the file is encrypted and `password` does not open it
+    bool rebuilt = false;           // counted in the object table rebuilt from the objects
 };
 
 // The number of leaf pages under the catalog's /Pages, walked as qpdf's getAllPages() walks it:

@@ -35,6 +35,17 @@ long long qpdfCount(const QByteArray& bytes)
     }
 }
 
+// 3,000 pages with every offset of the table 9 bytes short: the reader rebuilds the table.
+QByteArray shiftedTree()
+{
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>", {}};
+    QByteArray kids;
+    for (int i = 3; i < 3003; ++i, objects << "<< /Type /Page >>")
+        kids += QByteArray::number(i) + " 0 R ";
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] >>";
+    return fixtures::pdfFromObjects(objects).replace("%PDF-1.7\n", "%PDF-1.7\n%shifted\n");
+}
+
 // The page-tree reader's own answer, the most it charged, and whether it left the budget exceeded.
 struct ReaderRun {
     std::optional<quint64> pages;
@@ -112,12 +123,12 @@ TEST_F(PdfBounds, CostlyFilesCountAsQpdfWalksThemInMemoryTheirSizeBounds)
     }
 }
 
-// Below the memory a file needs, the reader gives up wherever its charge fails (decoding
-// included), keeps no more than its cap, and leaves the budget to qpdf, which counts the file.
+// Below the memory a file needs, the reader gives up wherever its charge fails (decoding and
+// rebuilding the table included), keeps no more than its cap, and leaves the budget to qpdf, which counts the file.
 TEST_F(PdfBounds, ReaderPastItsMemoryBoundLeavesNothingBehind)
 {
-    for (const QByteArray& bytes :
-         {fixtures::pdfWithSharedXRefStm(3, 5'000'000), fixtures::pdfWithRepeatedLargePage(1'200'000, 1)}) {
+    for (const QByteArray& bytes : {fixtures::pdfWithSharedXRefStm(3, 5'000'000),
+                                    fixtures::pdfWithRepeatedLargePage(1'200'000, 1), shiftedTree()}) {
         const QString path = write("f.pdf", bytes);
         const std::int64_t needed = readerRun(path).charged;
         for (std::int64_t limit = needed / 32; limit < needed; limit += needed / 32) {
@@ -146,6 +157,7 @@ TEST_F(PdfBounds, CountsDependOnlyOnTheBytes)
         deep << "<< /Type /Pages /Kids [" + QByteArray::number(kid) + " 0 R] >>";
     paths << write("hybrid.pdf", hybrid) << write("hybrid2.pdf", hybrid) << write("shared.pdf", shared)
           << write("shared2.pdf", shared) << write("repeated.pdf", fixtures::pdfWithRepeatedLargePage(700'000, 1023))
+          << write("rebuilt.pdf", shiftedTree())
           << write("deep.pdf", fixtures::pdfFromObjects(deep << "<< /Type /Page >>"));
     QMap<QString, QString> alone; // each on a thread of its own
     for (const QString& path : paths)
