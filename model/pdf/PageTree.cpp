@@ -135,8 +135,8 @@ public:
                 return count;
         }
         // The cross-reference data is unusable, names no catalog there is or points where the
-        // objects are not: the table is rebuilt from the objects themselves. What the reader does not understand in the
-        // rebuilt file still goes to qpdf.
+        // objects are not: the table is rebuilt from the objects themselves. What the reader
+        // does not understand in the rebuilt file still goes to qpdf.
         m_objects.restart();
         m_objects.setEncryption(nullptr);
         m_encryption = Encryption();
