@@ -1,7 +1,8 @@
 // Page counting against the reference readers: every file the builder makes counts what qpdf's
-// page-tree walk and libtiff's directory chain find, and the program's own reader (the PDF
-// page-tree reader, the TIFF directory walk) answers for it itself wherever it should, with the
-// same count, rather than handing it over to the reference reader behind it.
+// page-tree walk and libtiff's directory chain find (a damaged PDF what repairing viewers show),
+// and the program's own reader (the PDF page-tree reader, the TIFF directory walk) answers for
+// it itself wherever it should, with the same count, rather than handing it over to the
+// reference reader behind it.
 
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
