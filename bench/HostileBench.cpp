@@ -123,6 +123,7 @@ const std::vector<Case>& cases()
         {"4 tables, one /XRefStm, 16 MB", [] { return fixtures::pdfWithSharedXRefStm(4, 16 * 1000 * 1000); }},
         {"object stream of 400 MB", [] { return pdfWithLargeObjectStream(400LL * 1024 * 1024); }},
         {"page tree 200,000 deep", [] { return deepTree(200000); }},
+        {"10 MB of unclosed strings", [] { return "%PDF-1.4\n" + QByteArray("1 0 obj (\n").repeated(1000000); }},
         {"2 GB, a hole past 109 bytes", [] { return "%PDF-1.4\n" + QByteArray(100, 'A'); }, {}, qint64(2) << 30},
     };
     return all;
@@ -289,15 +290,16 @@ int main(int argc, char* argv[])
                 worst = run;
             worst.rssMiB = std::max(worst.rssMiB, run.rssMiB);
         }
-        const bool counted = (worst.pages.toStdString() + (cases()[i].forQpdf ? "*" : "") == reference ||
-                              (cases()[i].sparseBytes && worst.pages == QStringLiteral("0"))) &&
-                             worst.log.isEmpty();
+        // No pages where qpdf finds none: a file it cannot read, or a sparse one.
+        const bool none = (reference.rfind("fails", 0) == 0 || cases()[i].sparseBytes) && worst.pages == "0";
+        const bool counted =
+            (worst.pages.toStdString() + (cases()[i].forQpdf ? "*" : "") == reference || none) && worst.log.isEmpty();
         const bool stopped = worst.pages == QStringLiteral("0") && worst.log.size() == 1;
         const bool within = worst.wall <= kMaxWallSeconds && worst.rssMiB <= kMaxRssMiB;
         met = met && within && (counted || stopped);
-        std::printf("%-34s %6.1f %-24s %6s %7.2f %7.2f %8.1f  %s%s\n", cases()[i].name, megabytes, reference.c_str(),
-                    worst.pages.toLocal8Bit().constData(), worst.wall, worst.cpu, worst.rssMiB,
-                    worst.log.isEmpty() ? "-" : worst.log.join(" | ").toLocal8Bit().constData(),
+        std::printf("%-34s %6.1f %-24s %6s %7.2f %7.2f %8.1f  %s%s\n", cases()[i].name, megabytes,
+                    reference.substr(0, 24).c_str(), worst.pages.toLocal8Bit().constData(), worst.wall, worst.cpu,
+                    worst.rssMiB, worst.log.isEmpty() ? "-" : worst.log.join(" | ").toLocal8Bit().constData(),
                     within && (counted || stopped) ? "" : "  MISSED");
     }
     std::printf("\n* qpdf's walk copies the page for each listing and runs out of 4 GB on the file itself: the\n"

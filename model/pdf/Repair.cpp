@@ -13,6 +13,7 @@ constexpr size_t kChunkBytes = 64 * 1024;
 // How far before "obj" its header may start.
 constexpr quint64 kHeaderBytes = 40;
 constexpr quint64 kMaxGeneration = 65535;
+constexpr int kMaxObjectsRunOut = 16;
 
 bool testBit(const std::vector<quint64>& bits, quint64 i)
 {
@@ -133,9 +134,12 @@ quint64 Repair::objectAt(quint64 at)
     quint64 end = at + 3, data = 0;
     qint64 length = -1;
     bool isStream = false;
+    bool ranOut = false;
     const bool parsed = m_bytes.parseAt(at + 3, m_nodes, [&](Parser& p, const Span& o) {
-        if (const Parse r = p.object(0); r != Parse::Ok)
+        if (const Parse r = p.object(0); r != Parse::Ok) {
+            ranOut = r == Parse::Short;
             return r;
+        }
         end = at + 3 + p.pos;
         std::string_view w;
         if (const Parse r = p.word(w); r != Parse::Ok && !o.atEnd)
@@ -165,8 +169,14 @@ quint64 Repair::objectAt(quint64 at)
             readTrailerKeys(d);
         return Parse::Ok;
     });
-    if (!parsed)
+    if (!parsed) {
+        // An object that the file ends inside (an unclosed string, say) cost the rest of the
+        // file to parse; a few are taken, then the scan ends there, as a repairing viewer's
+        // lexer ends in the first.
+        if (ranOut && ++m_objectsRunOut > kMaxObjectsRunOut)
+            return m_bytes.size();
         return at + 3;
+    }
     return isStream ? afterStream(data, length) : end;
 }
 

@@ -91,6 +91,7 @@ private:
     Trailer m_trailer;
     bool m_hasRoot = false;
     quint64 m_limit = 1; // one past the highest number found
+    int m_objectsRunOut = 0;
     Search m_objWord{"obj"}, m_trailerWord{"trailer"}, m_endstreamWord{"endstream"};
 };
 
