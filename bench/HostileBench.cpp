@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,16 @@ QByteArray pdfWithLargeObjectStream(qint64 decodedBytes)
     return pdf + "startxref\n" + QByteArray::number(offsets.last()) + "\n%%EOF\n";
 }
 
+// A balanced tree of `pages` pages whose startxref points past the end: the table is rebuilt.
+QByteArray brokenStartxref(int pages)
+{
+    QTemporaryDir dir;
+    std::mt19937 rng(pages);
+    const QString path = dir.filePath("f.pdf");
+    fixtures::writeFileOfKind(path, fixtures::fileKind("PDF damaged: startxref"), pages, rng);
+    return fixtures::readBytes(path);
+}
+
 const std::vector<Case>& cases()
 {
     static const std::vector<Case> all = {
@@ -123,6 +134,7 @@ const std::vector<Case>& cases()
         {"4 tables, one /XRefStm, 16 MB", [] { return fixtures::pdfWithSharedXRefStm(4, 16 * 1000 * 1000); }},
         {"object stream of 400 MB", [] { return pdfWithLargeObjectStream(400LL * 1024 * 1024); }},
         {"page tree 200,000 deep", [] { return deepTree(200000); }},
+        {"100,000 pages, startxref broken", [] { return brokenStartxref(100000); }},
         {"10 MB of unclosed strings", [] { return "%PDF-1.4\n" + QByteArray("1 0 obj (\n").repeated(1000000); }},
         {"2 GB, a hole past 109 bytes", [] { return "%PDF-1.4\n" + QByteArray(100, 'A'); }, {}, qint64(2) << 30},
     };
