@@ -78,7 +78,7 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
 // The builder's odd PDFs, as written and as qpdf writes them anew (where it can read them) with a
 // classic table, with object streams and a cross-reference stream, and linearized; and a file too
 // large to be read at once, read in windows: pages between large streams, the cross-reference data
-// far from the objects it lists.
+// far from the objects it lists, and the same with its table rebuilt.
 TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoesNotUnderstand)
 {
     QTemporaryDir dir;
@@ -98,6 +98,8 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
     large[1] = "<< /Type /Pages /Kids [" + kids + "] >>";
     std::vector<fixtures::OddPdf> odd = fixtures::oddPdfs();
     odd.push_back({"large", fixtures::pdfFromObjects(large), true});
+    odd.push_back(
+        {"large, offsets shifted", fixtures::pdfFromObjects(large).replace("%PDF-1.7\n", "%PDF-1.7\n%\n"), true});
     for (const auto& [name, bytes, ownReaderAnswers, rebuiltLeaves] : odd) {
         for (int layout = 0; layout < 4; ++layout) {
             SCOPED_TRACE(testing::Message() << name << ", layout " << layout);
