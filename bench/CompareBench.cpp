@@ -66,7 +66,7 @@ using fixtures::PdfCountDefect;
 using fixtures::PdfXrefDefect;
 
 // Weights are files at scale 1: 1,500 TIFFs and 1,500 PDFs. Encrypted PDFs are a few, as in
-// the archives the program counts: 130 of the 1,500 (75 of them AES-256), damaged ones 40.
+// the archives the program counts: 130 of the 1,500 (75 of them AES-256), damaged ones 50.
 const std::vector<bench::WeightedKind> kKinds = bench::weightedKinds({
     {"TIFF none", 140},
     {"TIFF LZW", 140},
@@ -94,8 +94,15 @@ const std::vector<bench::WeightedKind> kKinds = bench::weightedKinds({
     {"PDF locked RC4-128", 5},
     {"PDF locked AES-256", 10},
     {"PDF locked AES-256, obj. str.", 5},
-    {"PDF damaged: xref offsets", 20},
-    {"PDF damaged: startxref", 20},
+    {"PDF damaged: xref offsets", 10},
+    {"PDF damaged: startxref", 10},
+    {"PDF damaged: startxref, AES-256 obj. str.", 2},
+    {"PDF damaged: truncated", 10},
+    {"PDF damaged: no trailer", 2},
+    {"PDF damaged: trailer without <<", 2},
+    {"PDF damaged: trailer without /Root", 2},
+    {"PDF damaged: xref stream, obj. str.", 2},
+    {"PDF damaged: startxref in object", 10},
     {"PDF wrong /Count at root", 50},
     {"PDF wrong /Count inner", 30},
     {"PDF no /Count at root", 30},
@@ -332,11 +339,13 @@ size_t checkCorpus(const std::vector<CorpusFile>& files)
         const QString path = QFile::decodeName(file.nativePath);
         std::string problem;
         const int walked = fixtures::referenceCount(path, kind.isPdf(), kind.locked ? bench::kLockedPassword : "");
-        if (walked != file.leaves)
+        // qpdf cannot rebuild some damaged files, which repairing viewers read.
+        const bool beyondQpdf = walked == -1 && kind.xrefDefect != PdfXrefDefect::None;
+        if (walked != file.leaves && !beyondQpdf)
             problem = (kind.isPdf() ? "qpdf walks " : "libtiff counts ") + std::to_string(walked) + "; ";
         if (kind.locked && fixtures::referenceCount(path, true) >= 0)
             problem += "opens without its password; ";
-        if (kind.isPdf() && !kind.locked &&
+        if (kind.isPdf() && !kind.locked && !beyondQpdf &&
             (kind.countDefect != PdfCountDefect::None || kind.xrefDefect != PdfXrefDefect::None)) {
             try {
                 QPDF pdf;

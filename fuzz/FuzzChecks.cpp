@@ -181,7 +181,10 @@ Failure pdfTree(const std::uint8_t* data, std::size_t size)
         return failure;
     // qpdf's count, in the counting helper under the counter's bounds. Where qpdf cannot open the
     // file or walk its tree (a loop, a locked file, a bound), any answer goes; the helper gives 0
-    // then, as it does for an empty tree.
+    // then, as it does for an empty tree. A table rebuilt from the objects follows the repairing
+    // viewers, whose rules are not qpdf's (the last trailer, objects anywhere on a line).
+    if (quick && quick->rebuilt)
+        return std::nullopt;
     const LogLines log;
     const qint32 pages = pagecount::qpdfPageCount(file.path(), QString());
     if (pages == 0 || log.count() > 0)

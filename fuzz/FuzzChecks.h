@@ -27,7 +27,8 @@ Failure tiffCount(const std::uint8_t* data, std::size_t size);
 Failure pdfCount(const std::uint8_t* data, std::size_t size);
 
 // The PDF page-tree reader on the bytes as a file: never an escaping exception, and whenever it
-// answers and qpdf can walk the page tree of the same bytes, the two counts agree.
+// answers from the file's own cross-reference data and qpdf can walk the page tree of the same
+// bytes, the two counts agree.
 Failure pdfTree(const std::uint8_t* data, std::size_t size);
 
 // Import list: the bytes as UTF-8 text, parsed directly and through a file. Every URL is

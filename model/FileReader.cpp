@@ -32,6 +32,14 @@ FileReader::~FileReader()
         ::close(m_fd);
 }
 
+quint64 FileReader::dataFrom(quint64 offset) const
+{
+    const off_t data = ::lseek(m_fd, off_t(offset), SEEK_DATA);
+    if (data >= 0)
+        return std::max(quint64(data), offset);
+    return errno == ENXIO ? m_size : offset;
+}
+
 size_t FileReader::readAt(quint64 offset, char* out, size_t count)
 {
     size_t done = 0;

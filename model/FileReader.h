@@ -30,6 +30,11 @@ public:
     // of the file or on an error).
     size_t readAt(quint64 offset, char* out, size_t count);
 
+    // The first offset at or after `offset` where a sparse file holds data rather than a hole,
+    // which reads as zero bytes; size() past its last data, and `offset` where the file system
+    // does not tell. (The descriptor's offset moves; reads are preads and never look at it.)
+    quint64 dataFrom(quint64 offset) const;
+
 private:
     static constexpr size_t kWindowBytes = 16 * 1024;
 

@@ -9,7 +9,8 @@ packages=(
     libtiff-dev libqpdf-dev
     libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    # Other readers for the comparison benchmark: MuPDF (a static library and what it links), poppler.
+    # Other readers for the comparison benchmark and the tests of damaged PDFs: MuPDF (a static
+    # library and what it links), poppler.
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libfreetype-dev libjpeg-dev libpoppler-cpp-dev
     xvfb xauth dbus fonts-dejavu-core
     # Validators of the desktop entry and the AppStream data, run by the tests.

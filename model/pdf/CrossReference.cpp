@@ -39,6 +39,7 @@ quint64 field(const char* p, int width)
 
 void CrossReferenceBuffers::restart()
 {
+    rebuilt.restart();
     subsections.restart();
     sections.restart();
     offsets.restart();
@@ -50,7 +51,7 @@ size_t CrossReferenceBuffers::bytes() const
 {
     return subsections.items.capacity() * sizeof(Subsection) + sections.items.capacity() * sizeof(Section) +
            offsets.items.capacity() * sizeof(quint64) + ranges.items.capacity() * sizeof(ranges.items[0]) +
-           streams.items.capacity() * sizeof(streams.items[0]);
+           streams.items.capacity() * sizeof(streams.items[0]) + rebuilt.items.capacity() * sizeof(Rebuilt);
 }
 
 void CrossReferenceBuffers::trim() noexcept
@@ -60,6 +61,7 @@ void CrossReferenceBuffers::trim() noexcept
     keepAtMost(offsets.items, 512);
     keepAtMost(ranges.items, 1024);
     keepAtMost(streams.items, 512);
+    keepAtMost(rebuilt.items, 1024);
 }
 
 CrossReference::CrossReference(FileBytes& bytes, Streams& streams, CrossReferenceBuffers& buffers, Nodes& nodes)
@@ -417,9 +419,25 @@ bool CrossReference::streamEntry(const Section& section, quint32 number, Entry& 
     return false;
 }
 
+void CrossReference::useRebuilt(const Trailer& trailer, quint64 objectLimit)
+{
+    m_rebuilt = true;
+    m_trailer = trailer;
+    m_maxObject = objectLimit;
+}
+
 bool CrossReference::lookup(quint32 number, Entry& entry)
 {
     entry = Entry{};
+    if (m_rebuilt) {
+        const auto& table = m_b.rebuilt.items;
+        m_meter.work(32);
+        const auto it = std::lower_bound(table.begin(), table.end(), number,
+                                         [](const Rebuilt& r, quint32 n) { return r.number < n; });
+        if (it != table.end() && it->number == number)
+            entry = it->entry;
+        return true;
+    }
     m_meter.work(m_b.subsections.items.size());
     for (const Section& section : m_b.sections.items) {
         if (section.isStream) {
@@ -457,6 +475,8 @@ bool CrossReference::lookup(quint32 number, Entry& entry)
 
 bool CrossReference::contradictsStream(quint32 number, const Entry& entry) const
 {
+    if (m_rebuilt)
+        return false;
     for (const auto& [n, offset] : m_b.streams.items) {
         if (n == number && (entry.kind != Entry::InFile || entry.field1 != offset))
             return true;

@@ -4,8 +4,8 @@
 // through /Prev, each a classic table (with the /XRefStm of a hybrid file) or a
 // cross-reference stream, and the trailer keys the reader needs. An object's entry is looked
 // up as qpdf keeps it. Anything qpdf would repair (a damaged or looping chain, a malformed
-// entry, a trailer without /Root or /Size) makes read() fail: the data is then unusable to
-// this reader, and the file goes to qpdf, which rebuilds the table from the objects.
+// entry, a trailer without /Root or /Size) makes read() fail: the data is then unusable, and
+// the repair (Repair.h) rebuilds the table from the objects, which this then answers from.
 
 #include "model/pdf/FileBytes.h"
 #include "model/pdf/Streams.h"
@@ -53,8 +53,16 @@ struct Trailer {
     QByteArray fileId; // first string of /ID, when encrypted
 };
 
+// An entry of a table rebuilt from the objects: `position` is where its definition stands.
+struct Rebuilt {
+    quint32 number;
+    quint64 position;
+    Entry entry;
+};
+
 // The buffers of the cross-reference data, kept from count to count.
 struct CrossReferenceBuffers {
+    Charged<Rebuilt> rebuilt; // sorted by number, one entry each, once handed over
     Charged<Subsection> subsections;
     Charged<Section> sections;
     Charged<quint64> offsets;
@@ -71,10 +79,16 @@ public:
     // `nodes`: the parse buffer shared with the other pieces.
     CrossReference(FileBytes& bytes, Streams& streams, CrossReferenceBuffers& buffers, Nodes& nodes);
 
-    // Reads every section; false when the data is unusable to this reader. A reader that
-    // rebuilds the table from the objects themselves would take over from a false here. Each
-    // stream is decoded once, however many tables name it as their /XRefStm.
+    // Reads every section; false when the data is unusable to this reader, which the repair
+    // then rebuilds from the objects. Each stream is decoded once, however many tables name it
+    // as their /XRefStm.
     bool read();
+
+    // Answers from then on from the rebuilt table in the buffers, with `trailer`; `objectLimit`
+    // is one past its highest number.
+    void useRebuilt(const Trailer& trailer, quint64 objectLimit);
+    bool isRebuilt() const { return m_rebuilt; }
+    CrossReferenceBuffers& buffers() { return m_b; }
 
     const Trailer& trailer() const { return m_trailer; }
     // One past the highest object number any section lists.
@@ -105,6 +119,7 @@ private:
     Nodes& m_nodes;
     Trailer m_trailer;
     quint64 m_maxObject = 0;
+    bool m_rebuilt = false;
 };
 
 } // namespace pdftree

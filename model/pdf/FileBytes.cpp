@@ -27,6 +27,11 @@ bool FileBytes::load()
     return true;
 }
 
+quint64 FileBytes::dataFrom(quint64 offset)
+{
+    return m_isWhole || offset >= m_size ? offset : m_file.dataFrom(offset);
+}
+
 Span FileBytes::span(quint64 offset, size_t want)
 {
     if (offset >= m_size)

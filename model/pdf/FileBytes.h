@@ -47,6 +47,10 @@ public:
     // At least `want` bytes at `offset` (fewer at the end of the file); nothing past the end.
     Span span(quint64 offset, size_t want);
 
+    // The first offset at or after `offset` that is not in a hole of a sparse file (see
+    // FileReader::dataFrom); `offset` for a file read whole.
+    quint64 dataFrom(quint64 offset);
+
     // Parses an object from `offset` into `nodes` with `parse(Parser&, const Span&)`, reading
     // more bytes while it runs short: 4 KiB, then four times as many each time, up to the end
     // of the file or kMaxObjectBytes. True when `parse` says Ok.

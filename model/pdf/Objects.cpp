@@ -47,41 +47,52 @@ Resolved Objects::resolve(quint32 number, quint32 generation, Parsed& out, bool&
         return Resolved::NotUnderstood;
     if (entry.kind == Entry::Absent || entry.kind == Entry::Free)
         return Resolved::Null;
+    const bool rebuilt = m_xref.isRebuilt();
     if (entry.kind == Entry::Compressed) {
-        if (generation != 0)
+        if (generation != 0 && !rebuilt)
             return Resolved::NotUnderstood;
         return objectInStream(number, entry, out) ? Resolved::Object : Resolved::NotUnderstood;
     }
     // qpdf keys its table by number and generation; an older generation is left to it.
-    if (entry.field2 != generation || entry.field1 >= m_bytes.size())
+    if (entry.field2 != generation && !rebuilt)
         return Resolved::NotUnderstood;
+    if (entry.field1 >= m_bytes.size()) {
+        m_misplaced = true;
+        return Resolved::NotUnderstood;
+    }
     const bool parsed = m_bytes.parseAt(entry.field1, m_nodes, [&](Parser& p, const Span& s) {
         quint64 n = 0, g = 0;
         std::string_view w;
-        if (const Parse r = p.unsignedInt(n); r != Parse::Ok)
+        Parse r = p.unsignedInt(n);
+        if (r == Parse::Ok)
+            r = p.unsignedInt(g);
+        if (r == Parse::Ok)
+            r = p.word(w);
+        if (r != Parse::Ok) {
+            m_misplaced = m_misplaced || r == Parse::Bad;
             return r;
-        if (const Parse r = p.unsignedInt(g); r != Parse::Ok)
-            return r;
-        if (const Parse r = p.word(w); r != Parse::Ok)
-            return r;
-        if (n != number || g != generation || w != "obj")
+        }
+        if (n != number || g != entry.field2 || w != "obj") {
+            m_misplaced = true;
             return Parse::Bad;
-        if (const Parse r = p.object(0); r != Parse::Ok)
+        }
+        if (r = p.object(0); r != Parse::Ok)
             return r;
         const size_t end = p.pos;
         m_lastBytes = end;
-        if (const Parse r = p.word(w); r != Parse::Ok)
+        // A repairing viewer takes the last object of a file cut off after it.
+        if (r = p.word(w); r != Parse::Ok && !(rebuilt && s.atEnd))
             return r;
         if (w == "stream") {
             if (m_nodes.items[0].type != Type::Dict)
                 return Parse::Bad;
             p.moveTo(end);
-            if (const Parse r = streamKeyword(p, s); r != Parse::Ok)
+            if (r = streamKeyword(p, s); r != Parse::Ok)
                 return r;
             isStream = true;
             m_streamData = entry.field1 + p.pos;
-        } else if (w != "endobj") {
-            return Parse::Bad;
+        } else if (w != "endobj" && !rebuilt) {
+            return Parse::Bad; // a repairing viewer takes the object without it
         }
         out = Parsed{&m_nodes.items, s.data};
         return Parse::Ok;

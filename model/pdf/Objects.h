@@ -4,7 +4,8 @@
 // file or in an object stream. Object streams are decoded (and decrypted) once per file and
 // their headers indexed. An object is resolved as qpdf resolves it, and one that qpdf might
 // read differently (another generation, a header that names another number, a stream inside
-// a stream) is not understood, so that the file goes to qpdf.
+// a stream) is not understood, so that the file goes to qpdf. From a rebuilt table an object
+// is read whatever generation a reference names, as repairing viewers read it.
 
 #include "model/pdf/CrossReference.h"
 #include "model/pdf/FileBytes.h"
@@ -58,6 +59,18 @@ public:
 
     void setEncryption(Encryption* encryption) { m_encryption = encryption; }
 
+    // The object stream `number`, decoded; none when it is not one or cannot be decoded.
+    const ObjectStream* objectStreamAt(quint32 number) { return objectStream(number); }
+    // An object was not where the cross-reference data put it: a header of another number,
+    // or none, or an offset past the end.
+    bool sawMisplaced() const { return m_misplaced; }
+    // Forgets the object streams decoded, for a table that changed.
+    void restart()
+    {
+        m_streamsUsed = 0;
+        m_lastStream = 0;
+    }
+
 private:
     bool objectInStream(quint32 number, const Entry& entry, Parsed& out);
     ObjectStream* objectStream(quint32 number);
@@ -73,6 +86,7 @@ private:
     size_t m_lastStream = 0;
     quint64 m_streamData = 0;
     size_t m_lastBytes = 0;
+    bool m_misplaced = false;
 };
 
 } // namespace pdftree

@@ -7,6 +7,7 @@
 #include "model/pdf/FileBytes.h"
 #include "model/pdf/Meter.h"
 #include "model/pdf/Objects.h"
+#include "model/pdf/Repair.h"
 #include "model/pdf/Streams.h"
 #include "model/pdf/Workspace.h"
 
@@ -46,7 +47,13 @@ bool setBit(std::vector<quint64>& bits, quint32 number)
 // 0, as no kid is object 0), at most half full, its table charged as it grows.
 class PageSet {
 public:
-    PageSet(Charged<quint64>& table, Meter& meter) : m_table(table), m_meter(meter) { m_table.restart(); }
+    PageSet(Charged<quint64>& table, Meter& meter) : m_table(table), m_meter(meter) { clear(); }
+
+    void clear()
+    {
+        m_table.restart();
+        m_count = 0;
+    }
 
     static quint64 key(quint32 number, quint32 generation) { return quint64(number) << 16 | generation; }
 
@@ -118,19 +125,58 @@ public:
         // qpdf reads offsets from the header on; one not at the start shifts them all.
         if (head.size < 5 || std::memcmp(head.data, "%PDF-", 5) != 0)
             return {};
-        // Where the cross-reference data is unusable this reader stops, and the file goes to qpdf.
-        if (!m_xref.read())
-            return {};
-        bool locked = false;
-        if (m_xref.trailer().encrypted) {
-            // The tree's dictionaries are not encrypted; only object streams need the key.
-            m_objects.setEncryption(&m_encryption);
-            if (!readEncryption())
-                return {};
-            m_encryption.open(password);
-            locked = m_encryption.isLocked();
+        if (m_xref.read()) {
+            const Trailer& t = m_xref.trailer();
+            bool locked = false;
+            std::optional<PageTreeCount> count;
+            if (openEncryption(password, locked))
+                count = counted({true, true, t.rootNumber, t.rootGeneration}, locked);
+            if (count || !(m_objects.sawMisplaced() || m_noCatalog))
+                return count;
         }
-        const auto pages = walkTree();
+        // The cross-reference data is unusable, names no catalog there is or points where the
+        // objects are not: the table is rebuilt from the objects themselves. What the reader
+        // does not understand in the rebuilt file still goes to qpdf.
+        m_objects.restart();
+        m_objects.setEncryption(nullptr);
+        m_encryption = Encryption();
+        Repair repair(m_bytes, m_xref, m_objects, m_w.nodes, m_w.repair);
+        repair.scanFile();
+        bool locked = false;
+        if (!openEncryption(password, locked))
+            return {};
+        repair.addStreamObjects();
+        const TreeStart start = repair.findTree();
+        if (m_encryption.keyMissing())
+            return PageTreeCount{0, true};
+        if (!start.found)
+            return {};
+        auto count = counted(start, locked);
+        if (count)
+            count->rebuilt = true;
+        return count;
+    }
+
+private:
+    // Reads the security handler the trailer names, if any, and tries `password`.
+    bool openEncryption(const QByteArray& password, bool& locked)
+    {
+        locked = false;
+        if (!m_xref.trailer().encrypted)
+            return true;
+        // The tree's dictionaries are not encrypted; only object streams need the key.
+        m_objects.setEncryption(&m_encryption);
+        if (!readEncryption())
+            return false;
+        m_encryption.open(password);
+        locked = m_encryption.isLocked();
+        return true;
+    }
+
+    std::optional<PageTreeCount> counted(const TreeStart& start, bool locked)
+    {
+        const auto pages = start.isCatalog ? walkTree(start.number, start.generation)
+                                           : walkPages(start.number, start.generation, false);
         if (m_encryption.keyMissing())
             return PageTreeCount{0, true}; // the tree lies in object streams the password does not open
         if (!pages)
@@ -138,7 +184,6 @@ public:
         return PageTreeCount{*pages, locked};
     }
 
-private:
     bool readEncryption()
     {
         Parsed d;
@@ -217,17 +262,14 @@ private:
         ++pages;
     }
 
-    std::optional<quint64> walkTree()
+    // The leaves below the /Pages of the catalog (number, generation).
+    std::optional<quint64> walkTree(quint32 number, quint32 generation)
     {
-        const size_t words = size_t(m_xref.objectLimit() / 64 + 1);
-        m_meter.charge(2 * words * sizeof(quint64));
-        m_w.visited.assign(words, 0);
-        m_w.seen.assign(words, 0);
         Parsed d;
         bool isStream = false;
-        const Trailer& trailer = m_xref.trailer();
-        if (m_objects.resolve(trailer.rootNumber, trailer.rootGeneration, d, isStream) != Resolved::Object ||
-            isStream || d.at(0).type != Type::Dict)
+        const Resolved catalog = m_objects.resolve(number, generation, d, isStream);
+        m_noCatalog = catalog == Resolved::Null;
+        if (catalog != Resolved::Object || isStream || d.at(0).type != Type::Dict)
             return std::nullopt;
         bool ok = true;
         const quint32 pagesKey = d.find(0, "Pages", ok);
@@ -237,15 +279,30 @@ private:
             return 0;
         if (d.at(pagesKey).type != Type::Ref)
             return std::nullopt;
-        const quint32 rootPages = quint32(d.at(pagesKey).value);
-        const Resolved r = m_objects.resolve(rootPages, d.at(pagesKey).extra, d, isStream);
+        return walkPages(quint32(d.at(pagesKey).value), d.at(pagesKey).extra, !m_xref.isRebuilt());
+    }
+
+    // The leaves below the /Pages node (number, generation); `checkParent`: one with a /Parent is
+    // left to qpdf.
+    std::optional<quint64> walkPages(quint32 rootPages, quint32 generation, bool checkParent)
+    {
+        const size_t words = size_t(m_xref.objectLimit() / 64 + 1);
+        m_meter.charge(2 * words * sizeof(quint64));
+        m_w.visited.assign(words, 0);
+        m_w.seen.assign(words, 0);
+        m_w.pending.items.clear();
+        m_repeated.clear();
+        Parsed d;
+        bool isStream = false;
+        bool ok = true;
+        const Resolved r = m_objects.resolve(rootPages, generation, d, isStream);
         if (r == Resolved::NotUnderstood || isStream)
             return std::nullopt;
         if (r == Resolved::Null || d.at(0).type != Type::Dict)
             return 0;
         // qpdf climbs /Parent from a /Pages that points into the tree; such files go to it.
         const quint32 parent = d.find(0, "Parent", ok);
-        if (!ok || (parent && d.at(parent).type != Type::Null))
+        if (!ok || (checkParent && parent && d.at(parent).type != Type::Null))
             return std::nullopt;
         setBit(m_w.visited, rootPages);
         quint64 pages = 0;
@@ -299,6 +356,7 @@ private:
     Objects m_objects;
     Encryption m_encryption;
     PageSet m_repeated;
+    bool m_noCatalog = false; // the trailer's /Root is not in the table
 };
 
 } // namespace
@@ -308,8 +366,9 @@ size_t Workspace::bytes() const
     size_t total = whole.capacity();
     for (const auto& w : window)
         total += w.capacity();
-    total += nodes.items.capacity() * sizeof(Node) + crossReference.bytes() + decoded.capacity() * sizeof(decoded[0]) +
-             objectStreams.bytes() + pending.items.capacity() * sizeof(Pending) +
+    total += nodes.items.capacity() * sizeof(Node) + crossReference.bytes() + repair.bytes() +
+             decoded.capacity() * sizeof(decoded[0]) + objectStreams.bytes() +
+             pending.items.capacity() * sizeof(Pending) +
              (visited.capacity() + seen.capacity() + repeated.items.capacity()) * sizeof(quint64);
     for (const auto& d : decoded)
         total += d.capacity();
@@ -324,6 +383,7 @@ void Workspace::trim() noexcept
         keepAtMost(w, 64 * 1024);
     keepAtMost(nodes.items, 16 * 1024);
     crossReference.trim();
+    repair.trim();
     constexpr size_t kKeptDecoded = 4;
     if (decoded.size() > kKeptDecoded) {
         decoded.resize(kKeptDecoded);

@@ -2,11 +2,13 @@
 
 // A reader of the cross-reference data and the page tree of a PDF, made to count pages fast.
 // It understands the common structures (classic and stream cross-reference sections, hybrid
-// files, incremental updates, object streams) and stops at anything it does not fully
-// understand, so that qpdf, the reference reader behind it, reads those files instead.
-// Its pieces, one file each in this folder: Syntax (tokens and objects), FileBytes (the file
-// read whole or through windows), CrossReference, Streams (filters), Objects (objects in the
-// file and in object streams), Encryption (the security handler) and this page walk.
+// files, incremental updates, object streams), rebuilds the object table of a file whose
+// cross-reference data is missing or wrong as repairing viewers do, and stops at anything it
+// does not fully understand, so that qpdf, the reference reader behind it, reads those files
+// instead. Its pieces, one file each in this folder: Syntax (tokens and objects), FileBytes
+// (the file read whole or through windows), CrossReference, Repair (the table rebuilt from the
+// objects), Streams (filters), Objects (objects in the file and in object streams), Encryption
+// (the security handler) and this page walk.
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -25,13 +27,16 @@ namespace pdftree {
 struct PageTreeCount {
     quint64 pages = 0;
     bool passwordProtected = false; // the file is encrypted and `password` does not open it
+    bool rebuilt = false;           // counted in the object table rebuilt from the objects
 };
 
 // The number of leaf pages under the catalog's /Pages, walked as qpdf's getAllPages() walks it:
 // a kid whose dictionary has a non-null /Kids is an inner node, anything else is a page, a page
-// listed twice counts twice, and /Count is not read. Nothing when the file holds anything this
-// reader does not fully understand (damaged cross-reference data, filters other than Flate,
-// unusual tree shapes, an inner node reached twice), or when it would pass a bound of `budget`.
+// listed twice counts twice, and /Count is not read. Where the cross-reference data is unusable,
+// has no /Root or puts an object where it is not, the tree is that of the table rebuilt from the
+// objects (Repair.h). Nothing when the file holds anything this reader does not fully understand
+// (filters other than Flate, unusual tree shapes, an inner node reached twice, no tree even in a
+// rebuilt table), or when it would pass a bound of `budget`.
 // Its work is bounded by construction: each object is parsed at most twice, each stream decoded
 // once, and the processor clock is read every ~100 us of work; past the processor-time bound
 // the budget is exceeded. The reader charges its buffers to the budget (charge(), not operator

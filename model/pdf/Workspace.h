@@ -9,6 +9,7 @@
 #include "model/pdf/FileBytes.h"
 #include "model/pdf/Meter.h"
 #include "model/pdf/Objects.h"
+#include "model/pdf/Repair.h"
 #include "model/pdf/Syntax.h"
 
 #include <QtGlobal>
@@ -30,6 +31,7 @@ struct Workspace {
     std::vector<char> window[kWindowCount];
     Nodes nodes;
     CrossReferenceBuffers crossReference;
+    RepairBuffers repair;
     std::vector<std::vector<char>> decoded;
     ObjectStreams objectStreams;
     Charged<Pending> pending;

@@ -1,7 +1,8 @@
 // Page counting against the reference readers: every file the builder makes counts what qpdf's
-// page-tree walk and libtiff's directory chain find, and the program's own reader (the PDF
-// page-tree reader, the TIFF directory walk) answers for it itself wherever it should, with the
-// same count, rather than handing it over to the reference reader behind it.
+// page-tree walk and libtiff's directory chain find (a damaged PDF what repairing viewers show),
+// and the program's own reader (the PDF page-tree reader, the TIFF directory walk) answers for
+// it itself wherever it should, with the same count, rather than handing it over to the
+// reference reader behind it.
 
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
@@ -9,6 +10,7 @@
 #include "model/TiffDirectoryWalk.h"
 #include "model/pdf/PageTree.h"
 #include "support/Fixtures.h"
+#include "support/MuPdfCount.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,15 +48,27 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
             const fixtures::WrittenFile file = fixtures::writeFileOfKind(path, kind, pages, rng, pages == 9);
             ASSERT_GE(file.leaves, pages);
             const QByteArray user = kind.locked ? fixtures::kLockedPassword : "";
-            ASSERT_EQ(fixtures::referenceCount(path, kind.isPdf(), user.constData()), file.leaves);
+            // A damaged file counts what qpdf counts where it reads the file, unless MuPDF and poppler
+            // agree on another count; else what MuPDF shows. MuPDF 1.21 leaves an intact table
+            // without /Root as it is and shows no page: then the catalog's leaves.
+            int leaves = file.leaves;
+            const int qpdf = fixtures::referenceCount(path, kind.isPdf(), user.constData());
+            if (kind.xrefDefect != fixtures::PdfXrefDefect::None) {
+                const int mupdf = fixtures::mupdfCount(path), poppler = fixtures::popplerCount(path);
+                ASSERT_NE(mupdf, -2) << "built without MuPDF (libmupdf-dev), the reference for damaged files";
+                ASSERT_TRUE(mupdf > 0 || qpdf > 0 || kind.xrefDefect == fixtures::PdfXrefDefect::TrailerWithoutRoot);
+                leaves = qpdf >= 0 && (mupdf != poppler || mupdf == qpdf) ? qpdf : mupdf > 0 ? mupdf : leaves;
+            } else {
+                ASSERT_EQ(qpdf, leaves);
+            }
             for (const QByteArray tried : {"", fixtures::kLockedPassword, "owner", "wrong"}) {
                 const bool locked =
                     kind.encryption != fixtures::PdfEncryption::None && tried != user && tried != "owner";
-                const qint32 expected = locked && kind.objectStreams ? 0 : file.leaves;
+                const qint32 expected = locked && kind.objectStreams ? 0 : leaves;
                 const PageCount measured = measurePages(QFile::encodeName(path), QString::fromLatin1(tried));
                 EXPECT_TRUE(measured.pages == expected && measured.passwordProtected == locked) << tried.constData();
                 const auto own = ownReader(path, kind.isPdf(), tried);
-                ASSERT_EQ(own.has_value(), kind.ownReaderAnswers());
+                ASSERT_TRUE(own.has_value());
                 EXPECT_TRUE(!own || (own->pages == quint64(expected) && own->passwordProtected == locked));
             }
         }
@@ -64,7 +78,7 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
 // The builder's odd PDFs, as written and as qpdf writes them anew (where it can read them) with a
 // classic table, with object streams and a cross-reference stream, and linearized; and a file too
 // large to be read at once, read in windows: pages between large streams, the cross-reference data
-// far from the objects it lists.
+// far from the objects it lists, and the same with its table rebuilt.
 TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoesNotUnderstand)
 {
     QTemporaryDir dir;
@@ -84,11 +98,13 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
     large[1] = "<< /Type /Pages /Kids [" + kids + "] >>";
     std::vector<fixtures::OddPdf> odd = fixtures::oddPdfs();
     odd.push_back({"large", fixtures::pdfFromObjects(large), true});
-    for (const auto& [name, bytes, ownReaderAnswers] : odd) {
+    odd.push_back(
+        {"large, offsets shifted", fixtures::pdfFromObjects(large).replace("%PDF-1.7\n", "%PDF-1.7\n%\n"), true});
+    for (const auto& [name, bytes, ownReaderAnswers, rebuiltLeaves] : odd) {
         for (int layout = 0; layout < 4; ++layout) {
             SCOPED_TRACE(testing::Message() << name << ", layout " << layout);
             QByteArray pdf = bytes;
-            long long pages = 0; // qpdf's count, 0 where it cannot walk the tree
+            long long pages = rebuiltLeaves; // qpdf's count where it can walk the tree
             try {
                 QPDF reference;
                 reference.setSuppressWarnings(true);

@@ -13,6 +13,7 @@ const std::vector<FileKind>& fileKinds()
     using C = TiffCompression;
     using E = PdfEncryption;
     using D = PdfCountDefect;
+    using X = PdfXrefDefect;
     constexpr Format P = Format::Pdf, S = Format::ShapedPdf;
     constexpr E Aes = E::Aes256;
     static const std::vector<FileKind> kinds = {
@@ -53,6 +54,21 @@ const std::vector<FileKind>& fileKinds()
          .locked = true},
         {.name = "PDF damaged: xref offsets", .format = S, .xrefDefect = PdfXrefDefect::ShiftedOffsets},
         {.name = "PDF damaged: startxref", .format = S, .xrefDefect = PdfXrefDefect::WrongStartxref},
+        {.name = "PDF damaged: startxref, AES-256 obj. str.",
+         .format = P,
+         .objectStreams = true,
+         .encryption = Aes,
+         .xrefDefect = X::WrongStartxref},
+        {.name = "PDF damaged: truncated", .format = S, .xrefDefect = X::Truncated},
+        {.name = "PDF damaged: truncated update", .format = S, .xrefDefect = X::Truncated, .incremental = true},
+        {.name = "PDF damaged: no trailer", .format = S, .xrefDefect = X::NoTrailer},
+        {.name = "PDF damaged: trailer without <<", .format = S, .xrefDefect = X::TrailerWithoutDict},
+        {.name = "PDF damaged: trailer without /Root", .format = S, .xrefDefect = X::TrailerWithoutRoot},
+        {.name = "PDF damaged: xref stream, obj. str.",
+         .format = P,
+         .objectStreams = true,
+         .xrefDefect = X::DamagedXrefStream},
+        {.name = "PDF damaged: startxref in object", .format = S, .xrefDefect = X::StartxrefInObject},
         {.name = "PDF wrong /Count at root", .format = S, .countDefect = D::WrongAtRoot},
         {.name = "PDF wrong /Count inner", .format = S, .countDefect = D::WrongInInnerNode},
         {.name = "PDF no /Count at root", .format = S, .countDefect = D::MissingAtRoot},
@@ -131,6 +147,21 @@ const std::vector<OddPdf>& oddPdfs()
             streams.left(streams.lastIndexOf("/Length", rowsAt)) + "/Filter [/FlateDecode] /DecodeParms [] /Length " +
             QByteArray::number(rows.size()) + " >>\nstream\n" + rows + streams.mid(streams.lastIndexOf("\nendstream"));
         const QByteArray onePage = tree("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", {page});
+        // No table: a tree redefined later, the last object cut off after its dictionary; a catalog
+        // only in an object stream beside a /Pages node no node lists; and a trailer whose /Root is
+        // not there, beside two catalogs.
+        const QByteArray untabled = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << "
+                                    "/Type /Pages /Kids [3 0 R] >> endobj 3 0 obj " +
+                                    page + " endobj\n2 0 obj << /Kids [3 0 R 3 0 R 4 0 R] >> endobj 4 0 obj " + page;
+        const QByteArray catalogInStream = "1 0 " + catalog;
+        const QByteArray streamCatalog = "%PDF-1.5\n2 0 obj << /Type /Pages /Kids [3 0 R 3 0 R] >> endobj\n3 0 obj " +
+                                         page + " endobj\n4 0 obj << /Type /ObjStm /N 1 /First 4 /Length " +
+                                         QByteArray::number(catalogInStream.size()) + " >> stream\n" + catalogInStream +
+                                         "\nendstream endobj 5 0 obj << /Type /Pages /Kids [3 0 R] >> endobj\n";
+        const QByteArray twoCatalogs =
+            replaced(pdfFromObjects({catalog, "<< /Type /Pages /Kids [3 0 R] >>", page,
+                                     "<< /Type /Catalog /Pages 5 0 R >>", "<< /Type /Pages /Kids [3 0 R 3 0 R] >>"}),
+                     "/Root 1 0 R", "/Root 9 0 R");
         return std::vector<OddPdf>{
             {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
             {"no count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, page}), true},
@@ -171,26 +202,29 @@ const std::vector<OddPdf>& oddPdfs()
             {"update over a stream", updated[1], true},
             {"freed in an update over a table", freed[0], true},
             {"freed in an update over a stream", freed[1], true},
-            {"update loop over a table", looped[0], false},
-            {"update loop over a stream", looped[1], false},
+            {"update loop over a table", looped[0], true},
+            {"update loop over a stream", looped[1], true, 3},
             {"hybrid", hybrid, true},
             {"hybrid without its stream", replaced(hybrid, "/XRefStm", "/NoXRefStm"), true},
             {"streams", streams, true},
             {"offsets shifted", replaced(table, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"),
-             false},
+             true},
             {"stream offsets shifted",
-             replaced(streams, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"), false},
-            {"no startxref", replaced(table, "startxref", "startxrex"), false},
-            {"entry offset not a number", replaced(table, "0000000000 65535 f", "000000000: 65535 f"), false},
-            {"entry generation not a number", replaced(table, "0000000000 65535 f", "0000000000 6553: f"), false},
-            {"stream without startxref", replaced(streams, "startxref", "startxrex"), false},
+             replaced(streams, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"), true, 1},
+            {"no startxref", replaced(table, "startxref", "startxrex"), true},
+            {"entry offset not a number", replaced(table, "0000000000 65535 f", "000000000: 65535 f"), true},
+            {"entry generation not a number", replaced(table, "0000000000 65535 f", "0000000000 6553: f"), true},
+            {"stream without startxref", replaced(streams, "startxref", "startxrex"), true, 1},
             {"cut", table.left(table.size() / 2), false},
-            {"stream cut", streams.left(streams.size() / 2), false},
+            {"stream cut", streams.left(streams.size() / 2), true, 1},
             {"huge size", replaced(onePage, "/Size 4", "/Size 2000000000"), true},
-            {"huge subsection", replaced(onePage, "xref\n0 4\n", "xref\n0 2000000000\n"), false},
-            {"far subsection", replaced(onePage, "xref\n0 4\n", "xref\n4000000000 4\n"), false},
-            {"huge stream size", replaced(streams, "/Size 6", "/Size 2000000000 /Index [0 2000000000]"), false},
-            {"huge object stream", replaced(streams, "/N 1", "/N 2000000000"), false},
+            {"huge subsection", replaced(onePage, "xref\n0 4\n", "xref\n0 2000000000\n"), true},
+            {"far subsection", replaced(onePage, "xref\n0 4\n", "xref\n4000000000 4\n"), true},
+            {"huge stream size", replaced(streams, "/Size 6", "/Size 2000000000 /Index [0 2000000000]"), true, 1},
+            {"huge object stream", replaced(streams, "/N 1", "/N 2000000000"), true, 1},
+            {"redefined without a table", untabled, true, 3},
+            {"catalog in an object stream, no table", streamCatalog, true, 2},
+            {"root not there, two catalogs", twoCatalogs, true, 2},
             {"filter and parameters in arrays", deflatedRows, true},
         };
     }();

@@ -119,11 +119,37 @@ int writeShapedPdf(const QString& path, const FileKind& kind, int pages, int fan
         appendRevision(pdf, objects, next, kind.xrefDefect == PdfXrefDefect::ShiftedOffsets ? 3 : 0);
         objects.clear();
     }
-    if (kind.xrefDefect == PdfXrefDefect::WrongStartxref) {
-        const qsizetype at = pdf.lastIndexOf("startxref\n") + 10, end = pdf.indexOf('\n', at);
-        pdf.replace(at, end - at, number(pdf.mid(at, end - at).toLongLong() + 1000000));
-    }
     return writeBytes(path, pdf) ? leaves : -1;
+}
+
+// Applies `defect` to the cross-reference data or the trailers of a written PDF.
+QByteArray damaged(QByteArray pdf, PdfXrefDefect defect)
+{
+    using X = PdfXrefDefect;
+    const qsizetype startxref = pdf.lastIndexOf("startxref") + 9;
+    const auto pointStartxrefAt = [&](qint64 offset) {
+        const qsizetype at = startxref + 1, end = pdf.indexOf('\n', at);
+        pdf.replace(at, end - at, number(offset));
+    };
+    if (defect == X::WrongStartxref)
+        pointStartxrefAt(pdf.mid(startxref + 1, 20).trimmed().toLongLong() + 1000000);
+    if (defect == X::StartxrefInObject)
+        pointStartxrefAt(pdf.indexOf("\n3 0 obj") + 4);
+    if (defect == X::Truncated)
+        pdf.truncate(pdf.lastIndexOf("\nxref\n") + 8);
+    for (qsizetype at = 0; (at = pdf.indexOf("trailer", at)) >= 0; at += 7) {
+        if (defect == X::NoTrailer)
+            pdf.remove(at, pdf.indexOf("startxref", at) - at);
+        if (defect == X::TrailerWithoutDict)
+            pdf.remove(pdf.indexOf("<<", at), 2);
+        if (defect == X::TrailerWithoutRoot)
+            pdf.remove(pdf.indexOf("/Root", at), pdf.indexOf(" R", at) + 2 - pdf.indexOf("/Root", at));
+    }
+    for (qsizetype at = 0; defect == X::DamagedXrefStream && (at = pdf.indexOf("/Type /XRef", at)) >= 0; ++at) {
+        const qsizetype data = pdf.indexOf("stream\n", at) + 7;
+        pdf.replace(data, 16, QByteArray(16, 'x'));
+    }
+    return pdf;
 }
 
 } // namespace
@@ -302,6 +328,9 @@ WrittenFile writeFileOfKind(const QString& path, const FileKind& kind, int pages
                    [&](QPDF& q) { q.processMemoryFile("shaped", shaped.constData(), size_t(shaped.size())); }))
             file.leaves = -1;
     }
+    if (file.leaves >= 0 && kind.xrefDefect != PdfXrefDefect::None &&
+        !writeBytes(path, damaged(readBytes(path), kind.xrefDefect)))
+        file.leaves = -1;
     // Without its password, a locked PDF's tree is readable only outside (encrypted) object streams.
     file.expected = kind.locked && kind.objectStreams ? 0 : file.leaves;
     return file;
@@ -355,8 +384,8 @@ QString writeStuckTree(const QString& parent)
         pages += number(i) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
     }
     const QByteArray pdf =
-        "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " + number(kPages) +
-        " /Kids [" + kids + "] >> endobj\n" + pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
+        "\n%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " +
+        number(kPages) + " /Kids [" + kids + "] >> endobj\n" + pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
     return writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();
 }
 

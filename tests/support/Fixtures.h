@@ -82,11 +82,13 @@ QByteArray pdfWithSharedXRefStm(int tables, int streamBytes);
 
 // PDFs written by hand to be odd: page trees of every shape, cross-reference data damaged,
 // chained, hybrid or declaring far more than there is. Each with whether the program's own
-// page-tree reader answers for it or leaves it to qpdf.
+// page-tree reader answers for it or leaves it to qpdf, and, where qpdf cannot read it, the
+// leaves of the tree that rebuilding the table finds.
 struct OddPdf {
     const char* name;
     QByteArray bytes;
     bool ownReaderAnswers;
+    int rebuiltLeaves = 0;
 };
 const std::vector<OddPdf>& oddPdfs();
 
@@ -100,8 +102,14 @@ enum class PdfCountDefect {
 
 enum class PdfXrefDefect {
     None,
-    ShiftedOffsets, // every in-use entry points a few bytes past its object
-    WrongStartxref, // startxref points past the end of the file
+    ShiftedOffsets,     // every in-use entry points a few bytes past its object
+    WrongStartxref,     // startxref points past the end of the file
+    Truncated,          // the end cut off, from within the last cross-reference table on
+    NoTrailer,          // every trailer dictionary taken out, keyword and all
+    TrailerWithoutDict, // every trailer's "<<" taken out
+    TrailerWithoutRoot, // every trailer without /Root
+    DamagedXrefStream,  // the cross-reference streams' data overwritten from their first byte
+    StartxrefInObject,  // startxref points into an object, as some tiff2pdf output has it
 };
 
 // One kind of generated file; the fields that do not apply to its format are ignored.
@@ -126,9 +134,6 @@ struct FileKind {
     bool incremental = false;    // incremental updates each add a share of the pages
 
     bool isPdf() const { return format != Format::Tiff; }
-    // The program's own reader (the directory walk, the page-tree reader) answers for files of
-    // this kind itself rather than leaving them to libtiff or qpdf.
-    bool ownReaderAnswers() const { return xrefDefect == PdfXrefDefect::None; }
 };
 
 inline const char* const kLockedPassword = "secret";
@@ -156,10 +161,11 @@ int referenceCount(const QString& path, bool isPdf, const char* password = "");
 bool writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 
-// Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes the PDF
-// reader seconds: 300,000 pages and no cross-reference table, which the reader must rebuild
-// before it walks the page tree. The counter gives it up at its processor-time bound (2 s),
-// so it stays slow either way. Returns the folder, or an empty string on failure.
+// Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes qpdf
+// seconds: 300,000 pages and no cross-reference table, which qpdf must rebuild before it walks
+// the page tree, and a line before the header, which makes the program's own reader leave the
+// file to qpdf at once. The counter gives it up at its processor-time bound (2 s), so it stays
+// slow either way. Returns the folder, or an empty string on failure.
 QString writeStuckTree(const QString& parent);
 
 // The local paths of `urls`, in order.
