@@ -35,10 +35,13 @@ public:
     // does not tell. (The descriptor's offset moves; reads are preads and never look at it.)
     quint64 dataFrom(quint64 offset) const;
 
+    // Reads `count` bytes at `offset` straight into `out`, past interruptions and short reads,
+    // bypassing the window; returns how many (fewer at the end of the file), -1 on an error
+    // before any byte.
+    ssize_t preadFully(char* out, size_t count, quint64 offset);
+
 private:
     static constexpr size_t kWindowBytes = 16 * 1024;
-
-    ssize_t preadFully(char* out, size_t count, quint64 offset);
 
     int m_fd = -1;
     quint64 m_size = 0;

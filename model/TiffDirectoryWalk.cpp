@@ -233,16 +233,8 @@ private:
 
     size_t readDirect(quint64 offset, size_t wanted)
     {
-        size_t done = 0;
-        while (done < wanted) {
-            const ssize_t n = ::pread(m_file.fd(), m_buffer.get() + done, wanted - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += size_t(n);
-        }
-        return done;
+        const ssize_t n = m_file.preadFully(reinterpret_cast<char*>(m_buffer.get()), wanted, offset);
+        return n > 0 ? size_t(n) : 0;
     }
 
     FileReader& m_file;
