@@ -147,11 +147,12 @@ public:
             return {};
         repair.addStreamObjects();
         const TreeStart start = repair.findTree();
+        std::optional<PageTreeCount> count;
         if (m_encryption.keyMissing())
-            return PageTreeCount{0, true};
-        if (!start.found)
-            return {};
-        auto count = counted(start, locked);
+            count = PageTreeCount{0, true};
+        else if (start.found)
+            count = counted(start, locked);
+        // Every answer from here on comes from the rebuilt table, a locked one included.
         if (count)
             count->rebuilt = true;
         return count;
