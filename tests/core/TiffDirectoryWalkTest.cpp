@@ -31,7 +31,7 @@ struct Format {
 };
 const Format kFormats[] = {{false, false}, {false, true}, {true, false}, {true, true}};
 
-enum : quint16 { kAscii = 2, kShort = 3, kLong = 4, kSShort = 8, kLong8 = 16 };
+enum : quint16 { kAscii = 2, kShort = 3, kLong = 4, kSShort = 8, kSLong = 9, kLong8 = 16 };
 
 // One entry; its values go in the entry when they fit, else after the directory. `count`
 // overrides the number of values; `at` points the entry at data elsewhere.
@@ -66,7 +66,7 @@ public:
             const quint64 entry = offset + countBytes + quint64(&f - fields.data()) * entryBytes;
             const quint64 count = f.count ? f.count : f.values.size();
             const quint64 width = f.type == kShort || f.type == kSShort ? 2
-                                  : f.type == kLong                     ? 4
+                                  : f.type == kLong || f.type == kSLong ? 4
                                   : f.type == kLong8                    ? 8
                                                                         : 1;
             put(entry, f.tag, 2).put(entry + 2, f.type, 2).put(entry + 4, count, linkBytes());
@@ -230,6 +230,7 @@ TEST_F(TiffDirectoryWalk, PagesEndAtTheFirstDirectoryLibtiffRefuses)
         {"no StripOffsets", between(without(image(), 273)), 1},
         {"StripOffsets past the end of the file", between(with(image(), {273, kLong, {}, 3, 0x7FFFFF00})), 1},
         {"StripOffsets as text", between(with(image(), {273, kAscii, {8}})), 1},
+        {"StripOffsets as a signed long", between(with(image(), {273, kSLong, {8}})), 3, false},
         {"two strips without StripByteCounts", between(without(with(image(), {278, kShort, {2}}), 279)), 1},
         {"compressed, its one strip of no bytes", between(with(with(image(), {259, kShort, {5}}), {279, kLong, {0}})),
          3, false},
