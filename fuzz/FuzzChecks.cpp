@@ -110,8 +110,6 @@ template <typename Check> Failure guarded(const char* what, const Check& check)
 {
     try {
         return check();
-    } catch (const CountingBudget::Exceeded&) {
-        return std::nullopt; // a bound: what the counter reports, not a failure
     } catch (const std::exception& e) {
         return std::string("exception escaped ") + what + ": " + e.what();
     } catch (...) {

@@ -5,25 +5,8 @@
 
 namespace {
 
-// Plain data, so reading it costs one thread-pointer-relative load and needs no guard.
-thread_local CountingBudget* t_budget = nullptr;
-
-// An allocation counts as this much work towards the next reading of the clock: about a
-// thousand of them between two readings, often enough to stop within a few milliseconds of the
-// bound, rarely enough not to show in the count of a small file.
-constexpr std::size_t kUnitsPerAllocation = CountingBudget::kUnitsPerClockRead / 1024;
-
-// Stack kept free below the floor for the frames that run after the bound is hit: the
-// unwinding, the library's handlers and the allocation functions themselves.
+// Stack kept free below the floor for the frames that run after the bound is hit.
 constexpr std::size_t kStackReserve = 256 * 1024;
-
-std::int64_t threadCpuNanoseconds() noexcept
-{
-    timespec now{};
-    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
-        return 0;
-    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 std::uintptr_t stackPointer() noexcept
 {
@@ -52,8 +35,15 @@ std::uintptr_t stackLowEnd() noexcept
 
 } // namespace
 
-CountingBudget::CountingBudget(const Limits& limits)
-    : m_limits(limits), m_cpuStart(threadCpuNanoseconds()), m_previous(t_budget)
+std::int64_t CountingBudget::threadCpuNanoseconds() noexcept
+{
+    timespec now{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+        return 0;
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+CountingBudget::CountingBudget(const Limits& limits) : m_limits(limits), m_cpuStart(threadCpuNanoseconds())
 {
     const std::uintptr_t here = stackPointer();
     m_stackFloor = here > m_limits.stackBytes ? here - m_limits.stackBytes : 0;
@@ -62,25 +52,6 @@ CountingBudget::CountingBudget(const Limits& limits)
         if (safe > m_stackFloor)
             m_stackFloor = safe;
     }
-    t_budget = this;
-    m_inForce = true;
-}
-
-CountingBudget::~CountingBudget()
-{
-    release();
-}
-
-void CountingBudget::release() noexcept
-{
-    if (m_inForce && t_budget == this)
-        t_budget = m_previous;
-    m_inForce = false;
-}
-
-CountingBudget* CountingBudget::current() noexcept
-{
-    return t_budget;
 }
 
 void CountingBudget::fail(Bound bound) noexcept
@@ -116,34 +87,14 @@ bool CountingBudget::charge(std::size_t bytes) noexcept
     return true;
 }
 
-void CountingBudget::check()
+QString CountingBudget::describe(Bound bound, const Limits& limits)
 {
-    if (!poll())
-        throw Exceeded();
-}
-
-void CountingBudget::admitAllocation(std::size_t bytes)
-{
-    if (m_exceeded == Bound::None) {
-        if (m_inUse + std::int64_t(bytes) > m_limits.memoryBytes)
-            fail(Bound::Memory);
-        else if (stackPointer() < m_stackFloor)
-            fail(Bound::Depth);
-        else
-            pollWork(kUnitsPerAllocation);
-    }
-    if (m_exceeded != Bound::None)
-        throw Exceeded();
-}
-
-QString CountingBudget::reason() const
-{
-    switch (m_exceeded) {
+    switch (bound) {
     case Bound::Time:
         return QStringLiteral("counting took more than %1 s of processor time")
-            .arg(double(m_limits.cpuNanoseconds) / 1e9);
+            .arg(double(limits.cpuNanoseconds) / 1e9);
     case Bound::Memory:
-        return QStringLiteral("counting needed more than %1 MB of memory").arg(m_limits.memoryBytes / (1024 * 1024));
+        return QStringLiteral("counting needed more than %1 MB of memory").arg(limits.memoryBytes / (1024 * 1024));
     case Bound::Depth:
         return QStringLiteral("the file nests its structures too deeply");
     case Bound::None:

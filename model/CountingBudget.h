@@ -4,13 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
-// Bounds the work of one page count on the calling thread: processor time, memory and stack
-// depth. The page counter's readers poll it, and report the memory they take and give back
-// through admitAllocation(), recordAllocation() and recordRelease(). Once a bound is passed
-// the budget stays exceeded: every later check on the thread throws CountingBudget::Exceeded.
-// (libtiff and qpdf do not run in the program: see CountingWorker.)
+// Bounds the work of one page count on the calling thread: processor time and stack depth, which
+// end the count once passed, and the memory a reader charges for its buffers, which it gives up
+// on when a charge is refused. The page counter's readers report their work with pollWork() and
+// poll(); once a bound is passed the budget stays exceeded. (libtiff and qpdf do not run in the
+// program: see CountingWorker.)
 class CountingBudget {
 public:
     struct Limits {
@@ -21,22 +20,13 @@ public:
 
     enum class Bound { None, Time, Memory, Depth };
 
-    // Thrown once a bound is passed; a std::bad_alloc, as operator new may throw nothing else.
-    class Exceeded : public std::bad_alloc {
-    public:
-        const char* what() const noexcept override { return "page count budget exceeded"; }
-    };
-
-    // Puts the budget in force on the calling thread until it is destroyed.
+    // Starts the clock on the calling thread, the one the budget is used on.
     explicit CountingBudget(const Limits& limits);
-    ~CountingBudget();
     CountingBudget(const CountingBudget&) = delete;
     CountingBudget& operator=(const CountingBudget&) = delete;
 
-    // Throws Exceeded when a bound is passed, now or before. Reads the processor clock only
-    // every so many calls (see pollWork()), so it may be called for every few bytes read.
-    void check();
-    // The same without throwing: false once a bound is passed.
+    // False once the stack is deeper than its bound or another bound is passed. Reads the
+    // processor clock only every so many calls (see pollWork()), so it may be called often.
     bool poll() noexcept;
 
     // Counts `units` of work: about one per byte scanned, kUnitsPerObject per object visited.
@@ -66,17 +56,12 @@ public:
     // The bound that was passed first; None while within all of them.
     Bound exceeded() const { return m_exceeded; }
     // Why the work was stopped, for the log ("took more than 2 s of processor time").
-    QString reason() const;
-    // Takes the budget off the thread ahead of its destruction; idempotent.
-    void release() noexcept;
+    QString reason() const { return describe(m_exceeded, m_limits); }
+    // The log's words for `bound` under `limits`; empty for None.
+    static QString describe(Bound bound, const Limits& limits);
 
-    // Called by the readers for the memory they take, on the thread the budget is in force on.
-    // Throws Exceeded when `bytes` more would pass the memory bound, or another bound is passed.
-    void admitAllocation(std::size_t bytes);
-    void recordAllocation(std::size_t bytes) noexcept { m_inUse += std::int64_t(bytes); }
-    void recordRelease(std::size_t bytes) noexcept { m_inUse -= std::int64_t(bytes); }
-
-    static CountingBudget* current() noexcept;
+    // The calling thread's processor time so far.
+    static std::int64_t threadCpuNanoseconds() noexcept;
 
 private:
     bool readClock() noexcept;
@@ -84,12 +69,9 @@ private:
 
     Limits m_limits;
     std::int64_t m_cpuStart = 0;
-    std::int64_t m_inUse = 0;
     std::uintptr_t m_stackFloor = 0;
     std::size_t m_work = 0; // units since the clock was last read
     std::int64_t m_charged = 0;
     std::int64_t m_chargedPeak = 0;
     Bound m_exceeded = Bound::None;
-    bool m_inForce = false;
-    CountingBudget* m_previous = nullptr;
 };

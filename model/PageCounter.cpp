@@ -40,9 +40,12 @@ void logStopped(const QByteArray& path, const QString& reason)
                        QStringLiteral("%1: %2").arg(QFile::decodeName(path), reason));
 }
 
-QString timeReason()
+// The log's words for a bound the count passed, in the program or in the helper.
+QString reasonFor(CountingBudget::Bound bound)
 {
-    return QStringLiteral("counting took more than %1 s of processor time").arg(double(kLimits.cpuNanoseconds) / 1e9);
+    CountingBudget::Limits limits = kLimits;
+    limits.memoryBytes = std::int64_t(workerprotocol::kAddressSpaceBytes); // only the helper stops at its memory bound
+    return CountingBudget::describe(bound, limits);
 }
 
 // A count as the callers' signed 32-bit integer. A larger one cannot be told apart from a
@@ -53,14 +56,6 @@ qint32 narrowedCount(quint64 count, const QByteArray& path)
         return qint32(count);
     logStopped(path, QStringLiteral("%1 pages do not fit a 32-bit count").arg(count));
     return 0;
-}
-
-std::int64_t threadCpuNanoseconds()
-{
-    timespec now{};
-    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
-        return 0;
-    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 bool hasTiffSignature(const char* data, size_t size)
@@ -100,20 +95,19 @@ Count libraryCount(FileReader& file, CountingWorker::Kind kind, const QByteArray
                    std::int64_t cpuStart)
 {
     using Status = CountingWorker::Result::Status;
-    const std::int64_t left = kLimits.cpuNanoseconds - (threadCpuNanoseconds() - cpuStart);
+    const std::int64_t left = kLimits.cpuNanoseconds - (CountingBudget::threadCpuNanoseconds() - cpuStart);
     if (left <= 0)
-        return stoppedCount(path, timeReason());
+        return stoppedCount(path, reasonFor(CountingBudget::Bound::Time));
     const CountingWorker::Result result = CountingWorker::forThisThread().count(file.fd(), kind, password, left);
     switch (result.status) {
     case Status::Counted:
         return {narrowedCount(result.pages, path), false, result.passwordProtected};
     case Status::TimeBound:
-        return stoppedCount(path, timeReason());
+        return stoppedCount(path, reasonFor(CountingBudget::Bound::Time));
     case Status::MemoryBound:
-        return stoppedCount(path, QStringLiteral("counting needed more than %1 MB of memory")
-                                      .arg(workerprotocol::kAddressSpaceBytes / (1024 * 1024)));
+        return stoppedCount(path, reasonFor(CountingBudget::Bound::Memory));
     case Status::DepthBound:
-        return stoppedCount(path, QStringLiteral("the file nests its structures too deeply"));
+        return stoppedCount(path, reasonFor(CountingBudget::Bound::Depth));
     case Status::Failed:
         return stoppedCount(path, result.reason);
     case Status::Cancelled:
@@ -129,12 +123,11 @@ Count tiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
         return {};
-    const std::int64_t cpuStart = threadCpuNanoseconds();
+    const std::int64_t cpuStart = CountingBudget::threadCpuNanoseconds();
     std::optional<quint32> count;
     {
         CountingBudget budget(kLimits);
         count = walkTiffDirectories(file, budget);
-        budget.release();
         if (budget.exceeded() != CountingBudget::Bound::None)
             return stoppedCount(path, budget.reason());
     }
@@ -147,24 +140,23 @@ Count libtiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
         return {};
-    return libraryCount(file, CountingWorker::Kind::Tiff, path, {}, threadCpuNanoseconds());
+    return libraryCount(file, CountingWorker::Kind::Tiff, path, {}, CountingBudget::threadCpuNanoseconds());
 }
 
 // The page-tree reader answers for the common files; qpdf, in the helper, for the rest.
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
     const QByteArray pw = password.toUtf8();
-    const std::int64_t cpuStart = threadCpuNanoseconds();
+    const std::int64_t cpuStart = CountingBudget::threadCpuNanoseconds();
     std::optional<pdftree::PageTreeCount> quick;
     {
         CountingBudget budget(kLimits);
         try {
             quick = pdftree::countPages(file, pw, budget);
         } catch (...) {
-            // Over the budget.
+            // Out of memory: qpdf in the helper, with memory of its own, may still manage.
             quick.reset();
         }
-        budget.release();
         if (budget.exceeded() != CountingBudget::Bound::None)
             return stoppedCount(path, budget.reason());
     }
@@ -196,10 +188,10 @@ qint32 pdfPageCount(const QByteArray& nativePath, const QString& password)
 qint32 qpdfPageCount(const QByteArray& nativePath, const QString& password)
 {
     FileReader file(nativePath);
-    return file.isOpen()
-               ? libraryCount(file, CountingWorker::Kind::Pdf, nativePath, password.toUtf8(), threadCpuNanoseconds())
-                     .pages
-               : 0;
+    return file.isOpen() ? libraryCount(file, CountingWorker::Kind::Pdf, nativePath, password.toUtf8(),
+                                        CountingBudget::threadCpuNanoseconds())
+                               .pages
+                         : 0;
 }
 
 } // namespace pagecount
