@@ -1,10 +1,14 @@
 #include "BenchSupport.h"
 
 #include "model/CountingWorker.h"
+#include "support/SeededRandomData.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <qpdf/QUtil.hh>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -68,6 +73,61 @@ std::vector<WeightedKind> weightedKinds(std::initializer_list<std::pair<const ch
     return kinds;
 }
 
+// The office mix, in files at scale 1: 1,500 TIFFs and 1,500 PDFs. The PDFs are mostly office
+// documents (a classic table among large content streams, some linearized, some updated),
+// scans through tiff2pdf and files with object streams; a few encrypted (41 with AES-256),
+// 30 damaged, and some with odd page trees.
+const std::vector<WeightedKind>& officeMix()
+{
+    static const std::vector<WeightedKind> kinds = weightedKinds({
+        {"TIFF none", 140},
+        {"TIFF LZW", 140},
+        {"TIFF Deflate", 140},
+        {"TIFF PackBits", 140},
+        {"TIFF CCITT G3", 140},
+        {"TIFF CCITT G4", 140},
+        {"TIFF JPEG", 140},
+        {"TIFF ZSTD", 140},
+        {"TIFF LZMA", 140},
+        {"BigTIFF none", 60},
+        {"BigTIFF LZW", 60},
+        {"BigTIFF Deflate", 60},
+        {"BigTIFF CCITT G4", 60},
+        {"PDF office", 525},
+        {"PDF office, linearized", 150},
+        {"PDF office, incremental", 90},
+        {"PDF tiff2pdf", 75},
+        {"PDF xref+obj. streams", 250},
+        {"PDF linearized, obj. str.", 80},
+        {"PDF balanced tree", 4},
+        {"PDF RC4-128", 25},
+        {"PDF AES-128", 25},
+        {"PDF locked RC4-128", 5},
+        {"PDF AES-256", 15},
+        {"PDF AES-256, obj. streams", 10},
+        {"PDF locked AES-256", 8},
+        {"PDF locked AES-256, obj. str.", 3},
+        {"PDF wrong /Count, AES-256", 3},
+        {"PDF no /Count, AES-256 obj. str.", 2},
+        {"PDF damaged: xref offsets", 6},
+        {"PDF damaged: startxref", 6},
+        {"PDF damaged: startxref, AES-256 obj. str.", 1},
+        {"PDF damaged: truncated", 9},
+        {"PDF damaged: no trailer", 1},
+        {"PDF damaged: trailer without <<", 1},
+        {"PDF damaged: trailer without /Root", 1},
+        {"PDF damaged: xref stream, obj. str.", 1},
+        {"PDF damaged: startxref in object", 4},
+        {"PDF wrong /Count at root", 50},
+        {"PDF wrong /Count inner", 30},
+        {"PDF no /Count at root", 30},
+        {"PDF no /Count inner", 30},
+        {"PDF wrong /Count, obj. str.", 20},
+        {"PDF kid listed twice", 40},
+    });
+    return kinds;
+}
+
 bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool bigEndian, std::mt19937& rng,
                      CorpusFile& file)
 {
@@ -79,6 +139,36 @@ bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool 
     file.expected = written.expected;
     file.bytes = QFileInfo(path).size();
     return written.leaves >= 0;
+}
+
+bool writeCorpus(const QString& dir, const std::vector<WeightedKind>& kinds, double scale, int maxPdfPages,
+                 int maxTiffPages, std::uint32_t seed, std::vector<CorpusFile>& files)
+{
+    std::mt19937 rng(seed);
+    std::vector<size_t> order;
+    for (size_t k = 0; k < kinds.size(); ++k) {
+        const int n = std::max(1, int(std::lround(kinds[k].weight * scale)));
+        order.insert(order.end(), size_t(n), k);
+    }
+    std::shuffle(order.begin(), order.end(), rng);
+    fixtures::SeededRandomData randomData(seed);
+    QUtil::setRandomDataProvider(&randomData);
+    std::vector<int> seenOfKind(kinds.size(), 0);
+    bool ok = true;
+    for (size_t i = 0; i < order.size() && ok; ++i) {
+        const FileKind& kind = kinds[order[i]];
+        const bool bigEndian = seenOfKind[order[i]]++ % 2 == 1;
+        const int pages = drawLogUniform(rng, kind.isPdf() ? maxPdfPages : maxTiffPages);
+        const QString path = QDir(dir).filePath(corpusFileName(int(i), kind, bigEndian));
+        CorpusFile file;
+        file.kind = order[i];
+        ok = writeCorpusFile(path, kind, pages, bigEndian, rng, file);
+        if (!ok)
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        files.push_back(std::move(file));
+    }
+    QUtil::setRandomDataProvider(nullptr);
+    return ok;
 }
 
 QByteArray corpusDigest(const std::vector<CorpusFile>& files)

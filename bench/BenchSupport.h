@@ -38,6 +38,9 @@ struct CorpusFile {
     qint64 bytes = 0;
 };
 
+// The mix of kinds the comparison measures, in the proportions of an office's archive.
+const std::vector<WeightedKind>& officeMix();
+
 // A page count drawn with the pages' logarithm uniform over [0, log(maxPages + 1)): as many
 // files of 1-9 pages as of 10-99 or of 100-999, so most files are small and a few large.
 int drawLogUniform(std::mt19937& rng, int maxPages);
@@ -46,6 +49,12 @@ int drawLogUniform(std::mt19937& rng, int maxPages);
 // 64, 128 or 256 pixels wide; fills `file`. Returns false when writing failed.
 bool writeCorpusFile(const QString& path, const FileKind& kind, int pages, bool bigEndian, std::mt19937& rng,
                      CorpusFile& file);
+
+// Writes a corpus into `dir`: each of `kinds` its share of files at `scale`, pages drawn with
+// drawLogUniform, in a shuffled order seeded by `seed`; TIFFs of a kind alternate byte order.
+// The same arguments give the same files. False when a file could not be written.
+bool writeCorpus(const QString& dir, const std::vector<WeightedKind>& kinds, double scale, int maxPdfPages,
+                 int maxTiffPages, std::uint32_t seed, std::vector<CorpusFile>& files);
 
 // A file name for the `index`-th file of `kind`: the index and the kind's name in lower case.
 QString corpusFileName(int index, const FileKind& kind, bool bigEndian);

@@ -15,6 +15,7 @@ const std::vector<FileKind>& fileKinds()
     using D = PdfCountDefect;
     using X = PdfXrefDefect;
     constexpr Format P = Format::Pdf, S = Format::ShapedPdf;
+    constexpr int Office = 6000; // content bytes a page of an office document holds, about
     constexpr E Aes = E::Aes256;
     static const std::vector<FileKind> kinds = {
         {.name = "TIFF none"},
@@ -36,6 +37,10 @@ const std::vector<FileKind>& fileKinds()
         {.name = "PDF linearized", .format = P, .linearize = true},
         {.name = "PDF linearized, obj. str.", .format = P, .objectStreams = true, .linearize = true},
         {.name = "PDF incremental updates", .format = S, .incremental = true},
+        {.name = "PDF office", .format = P, .contentBytes = Office},
+        {.name = "PDF office, linearized", .format = P, .linearize = true, .contentBytes = Office},
+        {.name = "PDF office, incremental", .format = S, .incremental = true, .contentBytes = Office},
+        {.name = "PDF tiff2pdf", .format = Format::ImagePdf, .contentBytes = 4 * Office},
         {.name = "PDF RC4-128", .format = P, .encryption = E::Rc4_128},
         {.name = "PDF AES-128", .format = P, .encryption = E::Aes128},
         {.name = "PDF AES-256", .format = P, .encryption = Aes},

@@ -23,6 +23,17 @@ QByteArray number(qint64 n)
     return QByteArray::number(n);
 }
 
+// `bytes` bytes that do not compress, the same for the same `seed`: the stand-in for a page's
+// drawing or image data.
+QByteArray noise(int bytes, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    QByteArray data(std::max(bytes, 0), Qt::Uninitialized);
+    for (char& c : data)
+        c = char(rng());
+    return data;
+}
+
 // Writes the PDF `make` builds in a QPDF to `path`, in the layout and encryption of `options`;
 // false when qpdf fails.
 bool write(const QString& path, const PdfOptions& options, const std::function<void(QPDF&)>& make)
@@ -79,7 +90,8 @@ int writeShapedPdf(const QString& path, const FileKind& kind, int pages, int fan
         int total = 0;
         if (n <= fanout && !wrap) {
             for (int i = 0; i < n; ++i, next += 2) {
-                const QByteArray content = "BT /F1 12 Tf 72 720 Td (Page " + number(next) + ") Tj ET";
+                const QByteArray content = "BT /F1 12 Tf 72 720 Td (Page " + number(next) + ") Tj ET\n" +
+                                           noise(kind.contentBytes, std::uint32_t(next));
                 objects[next] = "<< /Type /Page /Parent " + number(parent) +
                                 " 0 R /MediaBox [0 0 612 792] /Resources << >> /Contents " + number(next + 1) +
                                 " 0 R >>";
@@ -120,6 +132,35 @@ int writeShapedPdf(const QString& path, const FileKind& kind, int pages, int fan
         objects.clear();
     }
     return writeBytes(path, pdf) ? leaves : -1;
+}
+
+// Writes `pages` pages of one image each as tiff2pdf lays them out: the catalog, the document
+// information and one /Pages node, then for each page its dictionary, its content stream, the
+// image and the two stream lengths as objects of their own. Returns the pages, or -1.
+int writeImagePdf(const QString& path, int pages, int imageBytes)
+{
+    std::map<int, QByteArray> objects{{1, "<< /Type /Catalog /Pages 3 0 R >>"},
+                                      {2, "<< /Producer (tiff2pdf) /CreationDate (D:20260101000000) >>"}};
+    QByteArray kids;
+    const QByteArray draw = "q 612.0000 0.0000 0.0000 792.0000 0.0000 0.0000 cm /Im1 Do Q";
+    for (int i = 0, n = 4; i < pages; ++i, n += 5) {
+        kids += number(n) + " 0 R ";
+        objects[n] = "<<\n/Type /Page\n/Parent 3 0 R\n/MediaBox [0.0000 0.0000 612.0000 792.0000]\n/Contents " +
+                     number(n + 1) + " 0 R\n/Resources <<\n/XObject <<\n/Im1 " + number(n + 3) +
+                     " 0 R >>\n/ProcSet [ /ImageB ]\n>>\n>>";
+        objects[n + 1] = "<<\n/Length " + number(n + 2) + " 0 R\n>>\nstream\n" + draw + "\nendstream";
+        objects[n + 2] = number(draw.size());
+        objects[n + 3] = "<<\n/Length " + number(n + 4) +
+                         " 0 R\n/Type /XObject\n/Subtype /Image\n/Name /Im1\n/Width 2480\n/Height 3508\n"
+                         "/BitsPerComponent 1\n/ColorSpace /DeviceGray\n/Filter /CCITTFaxDecode /DecodeParms << /K -1 "
+                         "/Columns 2480 /Rows 3508 /BlackIs1 true >>\n>>\nstream\n" +
+                         noise(imageBytes, std::uint32_t(n)) + "\nendstream";
+        objects[n + 4] = number(imageBytes);
+    }
+    objects[3] = "<<\n/Type /Pages\n/Kids [ " + kids + "]\n/Count " + number(pages) + "\n>>";
+    QByteArray pdf;
+    appendRevision(pdf, objects, 4 + 5 * pages);
+    return writeBytes(path, pdf) ? pages : -1;
 }
 
 // Applies `defect` to the cross-reference data or the trailers of a written PDF.
@@ -201,7 +242,8 @@ bool writePdf(const QString& path, const PdfOptions& options)
             QPDFObjectHandle page = pdf.makeIndirectObject(
                 QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << >> >>"));
             page.replaceKey("/Contents",
-                            pdf.newStream("BT /F1 12 Tf 72 720 Td (Page " + std::to_string(i + 1) + ") Tj ET\n"));
+                            pdf.newStream("BT /F1 12 Tf 72 720 Td (Page " + std::to_string(i + 1) + ") Tj ET\n" +
+                                          noise(options.contentBytes, std::uint32_t(i)).toStdString()));
             pages.addPage(QPDFPageObjectHelper(page), false);
         }
     });
@@ -312,8 +354,11 @@ WrittenFile writeFileOfKind(const QString& path, const FileKind& kind, int pages
     if (kind.format == Format::Tiff) {
         const TiffOptions tiff{pages, bigEndian, kind.bigTiff, kind.compression, width, width + width / 2};
         file.leaves = writeTiff(path, tiff) ? pages : -1;
+    } else if (kind.format == Format::ImagePdf) {
+        file.leaves = writeImagePdf(path, pages, kind.contentBytes);
     } else if (kind.format == Format::Pdf) {
         pdf.linearize = kind.linearize;
+        pdf.contentBytes = kind.contentBytes;
         file.leaves = writePdf(path, pdf) ? pages : -1;
     } else {
         static const int fanouts[] = {3, 6, 10, 16, 32};

@@ -42,6 +42,7 @@ struct PdfOptions {
     bool objectStreams = false;
     bool linearize = false;
     PdfEncryption encryption = PdfEncryption::None;
+    int contentBytes = 0;            // each page's content stream padded with incompressible bytes to this
     QString userPassword;            // empty: opens without a password
     QString ownerPassword = "owner"; // used when encrypted
 };
@@ -117,6 +118,7 @@ enum class Format {
     Tiff,      // written by libtiff
     Pdf,       // written by qpdf
     ShapedPdf, // a balanced page tree written byte by byte; with object streams or encryption, then rewritten by qpdf
+    ImagePdf,  // one image per page, laid out as tiff2pdf writes it: indirect stream lengths, one flat /Pages
 };
 
 struct FileKind {
@@ -132,6 +134,7 @@ struct FileKind {
     PdfXrefDefect xrefDefect = PdfXrefDefect::None;
     bool kidListedTwice = false; // the first page is listed a second time by its parent
     bool incremental = false;    // incremental updates each add a share of the pages
+    int contentBytes = 0;        // bytes of each page's content stream (of its image in an image PDF), at least
 
     bool isPdf() const { return format != Format::Tiff; }
 };
