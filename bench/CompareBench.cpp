@@ -8,8 +8,8 @@
 //   libtiff + MuPDF, libtiff + qpdf over a memory-mapped file, libtiff + poppler,
 //   and an I/O floor (stat, open, read the first and last 4 KiB).
 // It reports files/s, pages/s, the speed against libtiff + MuPDF, the time per file of each
-// group of kinds for every reader, the targets, and the files each reader counts wrong, by kind. Exit status: 0, 1 when the program counts any file wrong, 2 when the
-// corpus could not be written or does not check.
+// group of kinds for every reader, the targets, and the files each reader counts wrong, by kind. Exit status: 0, 1 when
+// the program counts any file wrong, 2 when the corpus could not be written or does not check.
 //
 // MuPDF and poppler are linked into this program alone; without them their rows are left out.
 
@@ -64,8 +64,9 @@ using bench::Measurement;
 using fixtures::PdfCountDefect;
 using fixtures::PdfXrefDefect;
 
-const std::vector<bench::WeightedKind>& kKinds = bench::officeMix();
-const size_t kKindCount = kKinds.size();
+// The mix, or the kinds of it that --only names.
+std::vector<bench::WeightedKind> kKinds = bench::officeMix();
+size_t kKindCount = kKinds.size();
 
 struct Options {
     double scale = 1.0;
@@ -73,18 +74,23 @@ struct Options {
     int maxTiffPages = 50;
     int passes = 5;
     unsigned threads = 2;
+    bool keep = false;
+    bool programOnly = false;
 };
 
 void printUsage(FILE* out)
 {
     std::fprintf(out, "usage: folimeter_bench_compare [--scale X] [--max-pages N] [--max-tiff-pages N] [--passes N] "
-                      "[--threads N]\n"
+                      "[--threads N] [--only TEXT] [--keep] [--program-only]\n"
                       "  --scale X           corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; "
                       "env FOLIMETER_BENCH_SCALE)\n"
                       "  --max-pages N       largest PDF in pages (default 600)\n"
                       "  --max-tiff-pages N  largest TIFF in images (default 50)\n"
                       "  --passes N          least timed passes per row, the median is shown (default 5)\n"
-                      "  --threads N         threads of the parallel rows (default 2)\n");
+                      "  --threads N         threads of the parallel rows (default 2)\n"
+                      "  --only TEXT         only the kinds whose name holds TEXT (\"PDF office\", \"TIFF\", ...)\n"
+                      "  --keep              leave the corpus folder in place\n"
+                      "  --program-only      time the program's path alone (to profile it)\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& options, bool& help)
@@ -100,6 +106,16 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
         if (arg == "--help" || arg == "-h") {
             help = true;
             return true;
+        } else if (arg == "--keep") {
+            options.keep = true;
+        } else if (arg == "--program-only") {
+            options.programOnly = true;
+        } else if (arg == "--only" && value) {
+            std::erase_if(kKinds, [&](const bench::WeightedKind& kind) {
+                return std::string(kind.name).find(value) == std::string::npos;
+            });
+            kKindCount = kKinds.size();
+            ++i;
         } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
             ++i;
         } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPdfPages)) {
@@ -383,6 +399,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot create a temporary folder: %s\n", qPrintable(dir.errorString()));
         return 2;
     }
+    dir.setAutoRemove(!options.keep);
     std::vector<CorpusFile> files;
     const auto generationStart = std::chrono::steady_clock::now();
     if (!bench::writeCorpus(dir.path(), kKinds, options.scale, options.maxPdfPages, options.maxTiffPages, kSeed, files))
@@ -429,28 +446,32 @@ int main(int argc, char** argv)
                        {}});
     const size_t programReader = 1;
     size_t mupdfReader = 0;
+    const bool others = !options.programOnly;
 #ifdef FOLIMETER_HAVE_MUPDF
-    mupdfReader = readers.size();
-    readers.push_back({"libtiff + MuPDF",
-                       "libtiff+MuPDF",
-                       [](const CorpusFile& file, bool isPdf) {
-                           return isPdf ? mupdfCount(file.nativePath) : libtiffCount(file.nativePath);
-                       },
-                       {}});
+    mupdfReader = others ? readers.size() : 0;
+    if (others)
+        readers.push_back({"libtiff + MuPDF",
+                           "libtiff+MuPDF",
+                           [](const CorpusFile& file, bool isPdf) {
+                               return isPdf ? mupdfCount(file.nativePath) : libtiffCount(file.nativePath);
+                           },
+                           {}});
 #endif
-    readers.push_back({"libtiff + qpdf (mmap)",
-                       "libtiff+qpdf mmap",
-                       [](const CorpusFile& file, bool isPdf) {
-                           return isPdf ? qpdfMemoryCount(file.nativePath) : libtiffCount(file.nativePath);
-                       },
-                       {}});
+    if (others)
+        readers.push_back({"libtiff + qpdf (mmap)",
+                           "libtiff+qpdf mmap",
+                           [](const CorpusFile& file, bool isPdf) {
+                               return isPdf ? qpdfMemoryCount(file.nativePath) : libtiffCount(file.nativePath);
+                           },
+                           {}});
 #ifdef FOLIMETER_HAVE_POPPLER
-    readers.push_back({"libtiff + poppler",
-                       "libtiff+poppler",
-                       [](const CorpusFile& file, bool isPdf) {
-                           return isPdf ? popplerCount(file.nativePath) : libtiffCount(file.nativePath);
-                       },
-                       {}});
+    if (others)
+        readers.push_back({"libtiff + poppler",
+                           "libtiff+poppler",
+                           [](const CorpusFile& file, bool isPdf) {
+                               return isPdf ? popplerCount(file.nativePath) : libtiffCount(file.nativePath);
+                           },
+                           {}});
 #endif
     std::string missing;
 #ifndef FOLIMETER_HAVE_MUPDF

@@ -1,14 +1,77 @@
 #include "model/FileReader.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <limits>
+#include <mutex>
 
 namespace pagecount {
+
+namespace {
+
+// This thread's mapping, for the SIGBUS handler: initial-exec, so that reading it there never
+// allocates.
+struct MappedRange {
+    uintptr_t begin = 0;
+    uintptr_t end = 0; // a page boundary
+    volatile sig_atomic_t shrank = 0;
+};
+__attribute__((tls_model("initial-exec"))) thread_local MappedRange t_mapped;
+
+struct sigaction g_previousBusAction {};
+uintptr_t g_pageSize = 4096;
+
+extern "C" void onBusError(int signal, siginfo_t* info, void* context)
+{
+    MappedRange& range = t_mapped;
+    const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (at >= range.begin && at < range.end) {
+        // Past the file's new end: zero pages from the faulting one on, and the read goes on.
+        const uintptr_t page = at & ~(g_pageSize - 1);
+        void* zeros = ::mmap(reinterpret_cast<void*>(page), range.end - page, PROT_READ,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        if (zeros != MAP_FAILED) {
+            range.shrank = 1;
+            return;
+        }
+    }
+    // Not a mapped file's: whoever handled it before does, or the default ends the process when
+    // the faulting access runs again.
+    if ((g_previousBusAction.sa_flags & SA_SIGINFO) && g_previousBusAction.sa_sigaction) {
+        g_previousBusAction.sa_sigaction(signal, info, context);
+    } else if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN &&
+               g_previousBusAction.sa_handler) {
+        g_previousBusAction.sa_handler(signal);
+    } else {
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(SIGBUS, &fallback, nullptr);
+    }
+}
+
+void installBusHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+        struct sigaction action {};
+        action.sa_sigaction = onBusError;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        ::sigaction(SIGBUS, &action, &g_previousBusAction);
+    });
+}
+
+} // namespace
 
 FileReader::FileReader(const QByteArray& path)
 {
@@ -85,6 +148,38 @@ ssize_t FileReader::preadFully(char* out, size_t count, quint64 offset)
         done += size_t(n);
     }
     return ssize_t(done);
+}
+
+bool FileMapping::map(int fd, quint64 size)
+{
+    unmap();
+    if (size == 0 || size > std::numeric_limits<size_t>::max() / 2)
+        return false;
+    installBusHandler();
+    void* data = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (data == MAP_FAILED)
+        return false;
+    m_data = static_cast<const char*>(data);
+    m_length = size_t(size);
+    t_mapped.begin = reinterpret_cast<uintptr_t>(data);
+    t_mapped.end = (t_mapped.begin + m_length + g_pageSize - 1) & ~(g_pageSize - 1);
+    t_mapped.shrank = 0;
+    return true;
+}
+
+void FileMapping::unmap()
+{
+    if (!m_data)
+        return;
+    t_mapped.begin = t_mapped.end = 0;
+    ::munmap(const_cast<char*>(m_data), m_length);
+    m_data = nullptr;
+    m_length = 0;
+}
+
+bool FileMapping::shrank() const
+{
+    return m_data && t_mapped.shrank != 0;
 }
 
 } // namespace pagecount

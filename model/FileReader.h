@@ -10,10 +10,9 @@
 
 namespace pagecount {
 
-// An open regular file, read with pread through a small window. Nothing is mapped: mapping
-// and unmapping a file for every count made each unmapping interrupt the other cores to
-// flush their address translations, which on a virtual machine cost more than counting a
-// small file and kept counting on several threads from going faster than on one.
+// An open regular file, read with pread through a small window. Small files are never mapped:
+// unmapping interrupts the other cores to flush their address translations, which on a virtual
+// machine costs more than counting a small file. FileMapping serves the large ones.
 class FileReader {
 public:
     // Opens `path` when it is a regular file that is not empty; isOpen() tells.
@@ -48,6 +47,31 @@ private:
     std::unique_ptr<char[]> m_window;
     quint64 m_windowStart = 0;
     size_t m_windowLength = 0;
+};
+
+// A read-only map of a whole open file, for a reader that touches a few scattered places of a
+// large one. A file cut shorter while it is mapped would raise SIGBUS where a page past its new
+// end is touched; a handler, installed with the first map, puts zero pages over the rest of the
+// mapping instead, and shrank() tells that what was read is void. One mapping per thread at a
+// time.
+class FileMapping {
+public:
+    FileMapping() = default;
+    ~FileMapping() { unmap(); }
+    FileMapping(const FileMapping&) = delete;
+    FileMapping& operator=(const FileMapping&) = delete;
+
+    // Maps the first `size` bytes of `fd`; false (and nothing mapped) when it cannot.
+    bool map(int fd, quint64 size);
+    void unmap();
+
+    const char* data() const { return m_data; }
+    // The file ended before the mapping did while it was read.
+    bool shrank() const;
+
+private:
+    const char* m_data = nullptr;
+    size_t m_length = 0;
 };
 
 } // namespace pagecount

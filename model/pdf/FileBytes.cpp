@@ -8,7 +8,7 @@ namespace pdftree {
 
 FileBytes::FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount],
                      Meter& meter)
-    : m_file(file), m_whole(whole), m_windows(windows), m_meter(meter), m_size(file.size())
+    : m_file(file), m_wholeBuffer(whole), m_windows(windows), m_meter(meter), m_size(file.size())
 {
     for (auto& start : m_windowStart)
         start = std::numeric_limits<quint64>::max();
@@ -16,20 +16,24 @@ FileBytes::FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std:
 
 bool FileBytes::load()
 {
-    if (m_size > kWholeFileBytes)
+    if (m_size > kWholeFileBytes) {
+        if (m_size <= kMappedFileBytes && m_mapping.map(m_file.fd(), m_size))
+            m_whole = m_mapping.data();
         return true;
+    }
     m_meter.charge(size_t(m_size));
-    m_whole.resize(size_t(m_size));
-    if (m_file.readAt(0, m_whole.data(), size_t(m_size)) != m_size)
+    m_wholeBuffer.resize(size_t(m_size));
+    if (m_file.readAt(0, m_wholeBuffer.data(), size_t(m_size)) != m_size)
         return false;
     m_meter.work(size_t(m_size) / 16); // a read costs about a sixteenth of a scan
-    m_isWhole = true;
+    m_whole = m_wholeBuffer.data();
+    m_isRead = true;
     return true;
 }
 
 quint64 FileBytes::dataFrom(quint64 offset)
 {
-    return m_isWhole || offset >= m_size ? offset : m_file.dataFrom(offset);
+    return m_isRead || offset >= m_size ? offset : m_file.dataFrom(offset);
 }
 
 Span FileBytes::span(quint64 offset, size_t want)
@@ -37,8 +41,8 @@ Span FileBytes::span(quint64 offset, size_t want)
     if (offset >= m_size)
         return {};
     const quint64 left = m_size - offset;
-    if (m_isWhole)
-        return {m_whole.data() + offset, size_t(left), true};
+    if (m_whole)
+        return {m_whole + offset, size_t(left), true};
     const size_t need = size_t(std::min<quint64>(want, left));
     for (size_t i = 0; i < kWindowCount; ++i) {
         const quint64 start = m_windowStart[i];
@@ -57,7 +61,9 @@ Span FileBytes::span(quint64 offset, size_t want)
     m_windowStart[i] = std::numeric_limits<quint64>::max();
     std::vector<char>& window = m_windows[i];
     window.resize(length);
-    const size_t got = m_file.readAt(offset, window.data(), length);
+    // Straight into the window: the reader's own window would only copy it again.
+    const ssize_t read = m_file.preadFully(window.data(), length, offset);
+    const size_t got = read > 0 ? size_t(read) : 0;
     m_meter.work(length / 16);
     window.resize(got);
     m_windowStart[i] = offset;

@@ -1,10 +1,14 @@
 #pragma once
 
-// The bytes of the file being read, as spans: a file up to kWholeFileBytes is read at once, a
-// larger one through a few windows of its bytes that are refilled as the reader moves about.
-// A span stays valid until the next call; its bytes are never written through. The bytes held
-// are charged to the meter: the whole file, or the length of each window.
+// The bytes of the file being read, as spans: a file up to kWholeFileBytes is read at once, one
+// up to kMappedFileBytes is mapped (a count touches a few scattered places of it: the end, the
+// table, the tree's objects), and a larger one, or one that cannot be mapped, is read through a
+// few windows of its bytes that are refilled as the reader moves about. A span stays valid until
+// the next call; its bytes are never written through. The bytes held are charged to the meter:
+// the file read whole, or the length of each window. A mapped file that is cut shorter while it
+// is read shows zeros past its new end, and shrank() tells.
 
+#include "model/FileReader.h"
 #include "model/pdf/Meter.h"
 #include "model/pdf/Syntax.h"
 
@@ -14,14 +18,12 @@
 #include <limits>
 #include <vector>
 
-namespace pagecount {
-class FileReader;
-}
-
 namespace pdftree {
 
-// A file up to this size is read with one pread; a larger one through windows of its bytes.
-constexpr quint64 kWholeFileBytes = 1024 * 1024;
+// A file up to this size is read with one pread; a larger one mapped, up to kMappedFileBytes;
+// past that, through windows of its bytes.
+constexpr quint64 kWholeFileBytes = 64 * 1024;
+constexpr quint64 kMappedFileBytes = 256 * 1024 * 1024;
 constexpr size_t kWindowBytes = 16 * 1024;
 constexpr size_t kWindowCount = 8;
 // Past this one object or stream is left to qpdf: no real file comes near it.
@@ -39,8 +41,12 @@ public:
     FileBytes(pagecount::FileReader& file, std::vector<char>& whole, std::vector<char> (&windows)[kWindowCount],
               Meter& meter);
 
-    // Reads a small file whole; false when it cannot be read. Call once, before span().
+    // Reads a small file whole or maps a large one; false when it cannot be read. Call once,
+    // before span().
     bool load();
+
+    // A mapped file ended before its mapping while it was read: what was read is void.
+    bool shrank() const { return m_mapping.shrank(); }
 
     quint64 size() const { return m_size; }
 
@@ -74,11 +80,13 @@ public:
 
 private:
     pagecount::FileReader& m_file;
-    std::vector<char>& m_whole;
+    std::vector<char>& m_wholeBuffer;
     std::vector<char> (&m_windows)[kWindowCount];
     Meter& m_meter;
     quint64 m_size = 0;
-    bool m_isWhole = false;
+    pagecount::FileMapping m_mapping;
+    const char* m_whole = nullptr; // the file read whole or mapped
+    bool m_isRead = false;         // read whole: no holes to skip
     quint64 m_windowStart[kWindowCount];
     size_t m_windowCharge[kWindowCount] = {};
     size_t m_nextWindow = 0;

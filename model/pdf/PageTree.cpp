@@ -158,6 +158,8 @@ public:
         return count;
     }
 
+    bool shrank() const { return m_bytes.shrank(); }
+
 private:
     // Reads the security handler the trailer names, if any, and tries `password`.
     bool openEncryption(const QByteArray& password, bool& locked)
@@ -407,7 +409,9 @@ std::optional<PageTreeCount> countPages(pagecount::FileReader& file, const QByte
         Meter meter(budget);
         Reader reader(file, meter, workspace);
         // The security handler takes an empty password as bytes, never as a null pointer.
-        return reader.run(password.isNull() ? QByteArray("") : password);
+        const auto count = reader.run(password.isNull() ? QByteArray("") : password);
+        // A file cut shorter while it was read leaves no answer of its own.
+        return reader.shrank() ? std::nullopt : count;
     } catch (const Stopped&) {
         return std::nullopt;
     }

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -203,6 +205,24 @@ TEST_F(HostileFiles, ReaderPastItsMemoryBoundLeavesNothingBehind)
         }
         EXPECT_EQ(readerRun(path, needed).pages, std::optional(quint64(qpdfCount(bytes))));
     }
+}
+
+// A mapped file cut shorter while it is read: the pages past its new end read as zeros, the
+// mapping says so, and the process lives on.
+TEST_F(HostileFiles, MappedFileCutShorterReadsAsZerosAndSaysSo)
+{
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    const QString cut = write("cut.pdf", QByteArray(4 * page, 'x'));
+    pagecount::FileReader file(QFile::encodeName(cut));
+    pagecount::FileMapping mapping;
+    ASSERT_TRUE(mapping.map(file.fd(), file.size()));
+    EXPECT_EQ(mapping.data()[3 * page], 'x');
+    ASSERT_TRUE(QFile::resize(cut, page + 1));
+    EXPECT_FALSE(mapping.shrank());
+    EXPECT_EQ(mapping.data()[page], 'x');
+    EXPECT_EQ(mapping.data()[3 * page + 7], 0);
+    EXPECT_TRUE(mapping.shrank());
+    EXPECT_EQ(mapping.data()[0], 'x');
 }
 
 // The same bytes twice, so that each copy is counted after its twin, and a tree too deep for

@@ -37,7 +37,7 @@ const std::vector<FileKind>& fileKinds()
         {.name = "PDF linearized", .format = P, .linearize = true},
         {.name = "PDF linearized, obj. str.", .format = P, .objectStreams = true, .linearize = true},
         {.name = "PDF incremental updates", .format = S, .incremental = true},
-        {.name = "PDF office", .format = P, .contentBytes = Office},
+        {.name = "PDF office", .format = S, .contentBytes = Office},
         {.name = "PDF office, linearized", .format = P, .linearize = true, .contentBytes = Office},
         {.name = "PDF office, incremental", .format = S, .incremental = true, .contentBytes = Office},
         {.name = "PDF tiff2pdf", .format = Format::ImagePdf, .contentBytes = 4 * Office},

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -29,8 +30,10 @@ QByteArray noise(int bytes, std::uint32_t seed)
 {
     std::mt19937 rng(seed);
     QByteArray data(std::max(bytes, 0), Qt::Uninitialized);
-    for (char& c : data)
-        c = char(rng());
+    for (qsizetype i = 0; i < data.size(); i += 4) {
+        const std::uint32_t word = rng();
+        std::memcpy(data.data() + i, &word, size_t(std::min<qsizetype>(4, data.size() - i)));
+    }
     return data;
 }
 
