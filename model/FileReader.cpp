@@ -89,10 +89,15 @@ FileReader::FileReader(const QByteArray& path)
     m_size = quint64(st.st_size);
 }
 
+// The window of the thread's last reader, kept for its next one.
+thread_local std::unique_ptr<char[]> t_keptWindow;
+
 FileReader::~FileReader()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+    if (m_window)
+        t_keptWindow = std::move(m_window);
 }
 
 quint64 FileReader::dataFrom(quint64 offset) const
@@ -124,7 +129,7 @@ size_t FileReader::readAt(quint64 offset, char* out, size_t count)
             continue;
         }
         if (!m_window)
-            m_window = std::make_unique<char[]>(kWindowBytes);
+            m_window = t_keptWindow ? std::move(t_keptWindow) : std::make_unique<char[]>(kWindowBytes);
         const ssize_t n = preadFully(m_window.get(), kWindowBytes, offset);
         m_windowStart = offset;
         m_windowLength = n > 0 ? size_t(n) : 0;

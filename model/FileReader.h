@@ -44,7 +44,7 @@ private:
 
     int m_fd = -1;
     quint64 m_size = 0;
-    std::unique_ptr<char[]> m_window;
+    std::unique_ptr<char[]> m_window; // the thread's kept one, when no other reader has it
     quint64 m_windowStart = 0;
     size_t m_windowLength = 0;
 };

@@ -204,7 +204,7 @@ bool hasPdfExtension(const QByteArray& nativePath)
     const qsizetype dot = nativePath.lastIndexOf('.');
     if (dot <= slash || dot < 0)
         return false;
-    return nativePath.mid(dot + 1).toUpper() == "PDF";
+    return QByteArrayView(nativePath).sliced(dot + 1).compare("pdf", Qt::CaseInsensitive) == 0;
 }
 
 } // namespace

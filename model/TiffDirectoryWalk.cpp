@@ -3,6 +3,8 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 
+#include <QScopeGuard>
+#include <QVarLengthArray>
 #include <QtEndian>
 
 #include <algorithm>
@@ -159,6 +161,15 @@ std::optional<Layout> readHeader(FileReader& file)
 // stay sorted for a binary search; only a chain that turns back to a new place costs a hash set.
 class SeenOffsets {
 public:
+    SeenOffsets() : m_ascending(std::move(t_ascending)) { m_ascending.clear(); }
+    ~SeenOffsets()
+    {
+        if (m_ascending.capacity() <= kKept)
+            t_ascending = std::move(m_ascending);
+    }
+    SeenOffsets(const SeenOffsets&) = delete;
+    SeenOffsets& operator=(const SeenOffsets&) = delete;
+
     bool contains(quint64 offset) const
     {
         if (m_hashed)
@@ -187,11 +198,17 @@ public:
     quint64 size() const { return m_size; }
 
 private:
+    // The list is kept for the thread's next file up to this many offsets.
+    static constexpr size_t kKept = 4096;
+    static thread_local std::vector<quint64> t_ascending;
+
     std::vector<quint64> m_ascending;
     quint64 m_highest = 0;
     std::optional<std::unordered_set<quint64>> m_hashed;
     quint64 m_size = 0;
 };
+
+thread_local std::vector<quint64> SeenOffsets::t_ascending;
 
 // Bytes of the file by offset. The start of the file, which the file reader's window holds once
 // the header is read, comes through the reader; anything else straight from the file into a
@@ -200,7 +217,19 @@ private:
 // together 16 KiB at a time.
 class FileBytes {
 public:
-    explicit FileBytes(FileReader& file) : m_file(file), m_size(file.size()) {}
+    explicit FileBytes(FileReader& file)
+        : m_file(file), m_size(file.size()), m_buffer(std::move(t_buffer)), m_capacity(std::exchange(t_capacity, 0))
+    {
+    }
+    ~FileBytes()
+    {
+        if (m_capacity <= kKeptBytes) {
+            t_buffer = std::move(m_buffer);
+            t_capacity = m_capacity;
+        }
+    }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
 
     quint64 size() const { return m_size; }
 
@@ -230,6 +259,10 @@ private:
     static constexpr quint64 kHeadBytes = 16 * 1024;
     static constexpr size_t kSmallRead = 512;
     static constexpr size_t kNearRead = 16 * 1024;
+    // The buffer is kept for the thread's next file up to this size.
+    static constexpr size_t kKeptBytes = 64 * 1024;
+    static thread_local std::unique_ptr<unsigned char[]> t_buffer;
+    static thread_local size_t t_capacity;
 
     size_t readDirect(quint64 offset, size_t wanted)
     {
@@ -244,6 +277,9 @@ private:
     quint64 m_start = 0;
     size_t m_length = 0;
 };
+
+thread_local std::unique_ptr<unsigned char[]> FileBytes::t_buffer;
+thread_local size_t FileBytes::t_capacity = 0;
 
 struct Entry {
     quint16 tag = 0;
@@ -264,7 +300,7 @@ struct Value {
 
 struct Values {
     Read read;
-    std::vector<quint64> values;
+    QVarLengthArray<quint64, 8> values; // on the heap only past eight
 };
 
 // Whether TIFFReadDirectory reads a directory as an image; Unsure leaves the file to libtiff.
@@ -389,7 +425,7 @@ private:
         if (e.count > kMaxArray)
             return {Read::Unsure, {}};
         const size_t size = size_t(e.count) * width;
-        std::vector<quint64> values(size_t(e.count));
+        QVarLengthArray<quint64, 8> values(qsizetype(e.count));
         const unsigned char* data = e.field;
         if (size > inlineBytes()) {
             const quint64 offset = fieldValue(e, inlineBytes());
@@ -399,8 +435,8 @@ private:
             if (!data)
                 return {Read::Unsure, {}};
         }
-        for (size_t i = 0; i < values.size(); ++i) {
-            values[i] = readUnsigned(data + i * width, width, m_layout.bigEndian);
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            values[i] = readUnsigned(data + size_t(i) * width, width, m_layout.bigEndian);
             if (values[i] > maximum)
                 return {Read::Fail, {}};
         }
@@ -863,7 +899,11 @@ public:
         // start of the file): most files are one page.
         std::optional<quint64> previous;
         SeenOffsets seen;
-        std::vector<Entry> entries;
+        std::vector<Entry> entries = std::move(t_entries);
+        const auto keep = qScopeGuard([&] {
+            if (entries.capacity() <= kMaxEntries)
+                t_entries = std::move(entries);
+        });
         for (;;) {
             if (!m_budget.poll())
                 return std::nullopt;
@@ -942,11 +982,15 @@ private:
         }
     }
 
+    static thread_local std::vector<Entry> t_entries; // kept for the thread's next file
+
     FileBytes m_bytes;
     CountingBudget& m_budget;
     const Layout& m_layout;
     std::vector<std::pair<quint16, size_t>> m_tags;
 };
+
+thread_local std::vector<Entry> ChainWalk::t_entries;
 
 } // namespace
 
