@@ -11,11 +11,13 @@
 // group of kinds for every reader, the targets, and the files each reader counts wrong, by kind. Exit status: 0, 1 when
 // the program counts any file wrong, 2 when the corpus could not be written or does not check.
 //
-// MuPDF and poppler are linked into this program alone; without them their rows are left out.
+// MuPDF and poppler are linked into this program and the core tests alone; without them their
+// rows are left out.
 
 #include "BenchSupport.h"
 #include "app/Platform.h"
 #include "model/PageCounter.h"
+#include "support/MuPdfCount.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,15 +26,6 @@
 
 #include <qpdf/QPDF.hh>
 #include <tiffio.h>
-
-#ifdef FOLIMETER_HAVE_MUPDF
-#include <mupdf/fitz.h>
-#endif
-#ifdef FOLIMETER_HAVE_POPPLER
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-version.h>
-#endif
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -180,83 +173,6 @@ qint32 qpdfMemoryCount(const QByteArray& nativePath)
     return count;
 }
 
-#ifdef FOLIMETER_HAVE_MUPDF
-void ignoreMessage(void*, const char*) {}
-
-// One MuPDF context per thread, with every document handler, silent.
-class MuPdfContext {
-public:
-    MuPdfContext() : m_ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT))
-    {
-        if (!m_ctx)
-            return;
-        fz_set_error_callback(m_ctx, ignoreMessage, nullptr);
-        fz_set_warning_callback(m_ctx, ignoreMessage, nullptr);
-        fz_try(m_ctx)
-        {
-            fz_register_document_handlers(m_ctx);
-        }
-        fz_catch(m_ctx)
-        {
-            fz_drop_context(m_ctx);
-            m_ctx = nullptr;
-        }
-    }
-    ~MuPdfContext()
-    {
-        if (m_ctx)
-            fz_drop_context(m_ctx);
-    }
-    MuPdfContext(const MuPdfContext&) = delete;
-    MuPdfContext& operator=(const MuPdfContext&) = delete;
-    fz_context* get() const { return m_ctx; }
-
-private:
-    fz_context* m_ctx;
-};
-
-// fz_count_pages after authenticating with the empty password; 0 when MuPDF throws.
-qint32 mupdfCount(const QByteArray& nativePath)
-{
-    thread_local MuPdfContext context;
-    fz_context* ctx = context.get();
-    if (!ctx)
-        return 0;
-    fz_document* doc = nullptr;
-    int count = 0;
-    fz_var(doc);
-    fz_var(count);
-    fz_try(ctx)
-    {
-        doc = fz_open_document(ctx, nativePath.constData());
-        if (fz_needs_password(ctx, doc))
-            fz_authenticate_password(ctx, doc, "");
-        count = fz_count_pages(ctx, doc);
-    }
-    fz_always(ctx)
-    {
-        fz_drop_document(ctx, doc);
-    }
-    fz_catch(ctx)
-    {
-        count = 0;
-    }
-    return qint32(count);
-}
-#endif
-
-#ifdef FOLIMETER_HAVE_POPPLER
-void ignorePopplerMessage(const std::string&, void*) {}
-
-// document::load_from_file with empty passwords, then pages(); 0 when it cannot be loaded or
-// stays locked (poppler-cpp 22.12's pages() crashes on a locked document).
-qint32 popplerCount(const QByteArray& nativePath)
-{
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(nativePath.toStdString(), "", ""));
-    return doc && !doc->is_locked() ? qint32(doc->pages()) : 0;
-}
-#endif
-
 struct Reader {
     std::string name;
     std::string shortName;
@@ -390,9 +306,6 @@ int main(int argc, char** argv)
         return 0;
     }
     silenceLibtiff();
-#ifdef FOLIMETER_HAVE_POPPLER
-    poppler::set_debug_error_function(ignorePopplerMessage, nullptr);
-#endif
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/folimeter-compare-XXXXXX"));
     if (!dir.isValid()) {
@@ -447,16 +360,18 @@ int main(int argc, char** argv)
     const size_t programReader = 1;
     size_t mupdfReader = 0;
     const bool others = !options.programOnly;
-#ifdef FOLIMETER_HAVE_MUPDF
-    mupdfReader = others ? readers.size() : 0;
-    if (others)
+    // A reader that cannot open a file counts it 0.
+    const auto pdfOr0 = [](int count) { return qint32(std::max(count, 0)); };
+    if (others && fixtures::mupdfBuiltIn()) {
+        mupdfReader = readers.size();
         readers.push_back({"libtiff + MuPDF",
                            "libtiff+MuPDF",
-                           [](const CorpusFile& file, bool isPdf) {
-                               return isPdf ? mupdfCount(file.nativePath) : libtiffCount(file.nativePath);
+                           [&](const CorpusFile& file, bool isPdf) {
+                               return isPdf ? pdfOr0(fixtures::mupdfCount(file.nativePath))
+                                            : libtiffCount(file.nativePath);
                            },
                            {}});
-#endif
+    }
     if (others)
         readers.push_back({"libtiff + qpdf (mmap)",
                            "libtiff+qpdf mmap",
@@ -464,33 +379,21 @@ int main(int argc, char** argv)
                                return isPdf ? qpdfMemoryCount(file.nativePath) : libtiffCount(file.nativePath);
                            },
                            {}});
-#ifdef FOLIMETER_HAVE_POPPLER
-    if (others)
+    if (others && fixtures::popplerBuiltIn())
         readers.push_back({"libtiff + poppler",
                            "libtiff+poppler",
-                           [](const CorpusFile& file, bool isPdf) {
-                               return isPdf ? popplerCount(file.nativePath) : libtiffCount(file.nativePath);
+                           [&](const CorpusFile& file, bool isPdf) {
+                               return isPdf ? pdfOr0(fixtures::popplerCount(file.nativePath))
+                                            : libtiffCount(file.nativePath);
                            },
                            {}});
-#endif
-    std::string missing;
-#ifndef FOLIMETER_HAVE_MUPDF
-    missing += " MuPDF";
-#endif
-#ifndef FOLIMETER_HAVE_POPPLER
-    missing += " poppler";
-#endif
 
     const unsigned hardwareThreads = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("Readers: qpdf %s, libtiff %s", QPDF::QPDFVersion().c_str(),
-                std::string(TIFFGetVersion()).substr(0, std::string(TIFFGetVersion()).find('\n')).c_str());
-#ifdef FOLIMETER_HAVE_MUPDF
-    std::printf(", MuPDF %s", FZ_VERSION);
-#endif
-#ifdef FOLIMETER_HAVE_POPPLER
-    std::printf(", poppler %s", poppler::version_string().c_str());
-#endif
-    std::printf("%s%s\n", missing.empty() ? "" : "; not built with:", missing.c_str());
+    const QByteArray missing = fixtures::referenceReaders(true);
+    std::printf("Readers: qpdf %s, libtiff %s, %s%s%s\n", QPDF::QPDFVersion().c_str(),
+                std::string(TIFFGetVersion()).substr(0, std::string(TIFFGetVersion()).find('\n')).c_str(),
+                fixtures::referenceReaders(false).constData(),
+                missing.isEmpty() ? "" : "; not built with: ", missing.constData());
     std::printf("Timing: median and best of at least %d passes (and %.1f s) after a warm-up pass, warm page cache\n",
                 options.passes, kMinimumSeconds);
     std::printf("        %u hardware threads, load average %.2f at start\n\n", hardwareThreads, bench::loadAverage());

@@ -1,34 +1,71 @@
 #include "support/MuPdfCount.h"
 
-#include <QFile>
-
-#include <poppler-document.h>
-
-#include <memory>
-
 #ifdef FOLIMETER_HAVE_MUPDF
 #include <mupdf/fitz.h>
 #endif
+#ifdef FOLIMETER_HAVE_POPPLER
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-version.h>
+#endif
+
+#include <memory>
+#include <string>
 
 namespace fixtures {
 
 #ifdef FOLIMETER_HAVE_MUPDF
-int mupdfCount(const QString& path)
+namespace {
+
+void ignoreMessage(void*, const char*) {}
+
+// One MuPDF context, with every document handler, silent.
+class MuPdfContext {
+public:
+    MuPdfContext() : m_ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT))
+    {
+        if (!m_ctx)
+            return;
+        fz_set_error_callback(m_ctx, ignoreMessage, nullptr);
+        fz_set_warning_callback(m_ctx, ignoreMessage, nullptr);
+        fz_try(m_ctx)
+        {
+            fz_register_document_handlers(m_ctx);
+        }
+        fz_catch(m_ctx)
+        {
+            fz_drop_context(m_ctx);
+            m_ctx = nullptr;
+        }
+    }
+    ~MuPdfContext()
+    {
+        if (m_ctx)
+            fz_drop_context(m_ctx);
+    }
+    MuPdfContext(const MuPdfContext&) = delete;
+    MuPdfContext& operator=(const MuPdfContext&) = delete;
+    fz_context* get() const { return m_ctx; }
+
+private:
+    fz_context* m_ctx;
+};
+
+} // namespace
+
+int mupdfCount(const QByteArray& nativePath)
 {
-    fz_context* ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    thread_local MuPdfContext context;
+    fz_context* ctx = context.get();
     if (!ctx)
         return -1;
-    const auto silent = [](void*, const char*) {};
-    fz_set_error_callback(ctx, silent, nullptr);
-    fz_set_warning_callback(ctx, silent, nullptr);
-    const QByteArray native = QFile::encodeName(path);
     fz_document* doc = nullptr;
     int count = -1;
     fz_var(doc);
+    fz_var(count);
     fz_try(ctx)
     {
-        fz_register_document_handlers(ctx);
-        doc = fz_open_document(ctx, native.constData());
+        doc = fz_open_document(ctx, nativePath.constData());
         if (fz_needs_password(ctx, doc))
             fz_authenticate_password(ctx, doc, "");
         count = fz_count_pages(ctx, doc);
@@ -41,21 +78,59 @@ int mupdfCount(const QString& path)
     {
         count = -1;
     }
-    fz_drop_context(ctx);
     return count;
 }
 #else
-int mupdfCount(const QString&)
+int mupdfCount(const QByteArray&)
 {
     return -2;
 }
 #endif
 
-int popplerCount(const QString& path)
+#ifdef FOLIMETER_HAVE_POPPLER
+int popplerCount(const QByteArray& nativePath)
 {
+    static const bool silenced = [] {
+        poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
+        return true;
+    }();
+    static_cast<void>(silenced);
+    // poppler-cpp 22.12's pages() crashes on a locked document.
     const std::unique_ptr<poppler::document> document(
-        poppler::document::load_from_file(QFile::encodeName(path).toStdString()));
+        poppler::document::load_from_file(nativePath.toStdString(), "", ""));
     return document && !document->is_locked() ? document->pages() : -1;
+}
+#else
+int popplerCount(const QByteArray&)
+{
+    return -2;
+}
+#endif
+
+bool mupdfBuiltIn()
+{
+    return mupdfCount(QByteArray()) != -2;
+}
+
+bool popplerBuiltIn()
+{
+    return popplerCount(QByteArray()) != -2;
+}
+
+QByteArray referenceReaders(bool missing)
+{
+    QByteArray have, lack;
+#ifdef FOLIMETER_HAVE_MUPDF
+    have += QByteArray("MuPDF ") + FZ_VERSION;
+#else
+    lack += "MuPDF";
+#endif
+#ifdef FOLIMETER_HAVE_POPPLER
+    have += (have.isEmpty() ? "" : ", ") + QByteArray("poppler ") + poppler::version_string().c_str();
+#else
+    lack += lack.isEmpty() ? "poppler" : ", poppler";
+#endif
+    return missing ? lack : have;
 }
 
 } // namespace fixtures
