@@ -149,6 +149,10 @@ QByteArray damaged(QByteArray pdf, PdfXrefDefect defect)
         const qsizetype data = pdf.indexOf("stream\n", at) + 7;
         pdf.replace(data, 16, QByteArray(16, 'x'));
     }
+    for (qsizetype at = 0; defect == X::NoTrailer && (at = pdf.indexOf("/Type /XRef")) >= 0;) {
+        const qsizetype object = pdf.lastIndexOf("\n", pdf.lastIndexOf(" obj", at)) + 1;
+        pdf.remove(object, pdf.indexOf("endobj", at) + 6 - object);
+    }
     return pdf;
 }
 

@@ -105,7 +105,7 @@ enum class PdfXrefDefect {
     ShiftedOffsets,     // every in-use entry points a few bytes past its object
     WrongStartxref,     // startxref points past the end of the file
     Truncated,          // the end cut off, from within the last cross-reference table on
-    NoTrailer,          // every trailer dictionary taken out, keyword and all
+    NoTrailer,          // every trailer dictionary taken out, keyword and all, and every cross-reference stream object
     TrailerWithoutDict, // every trailer's "<<" taken out
     TrailerWithoutRoot, // every trailer without /Root
     DamagedXrefStream,  // the cross-reference streams' data overwritten from their first byte
