@@ -177,7 +177,8 @@ const std::vector<OddPdf>& oddPdfs()
         // file's first byte, or from neither; a header too far on for anything but a repair.
         const QByteArray mail = "Content-Type: application/pdf\r\n\r\n", shifted = "% every offset is 40 bytes short\n";
         QByteArray absolute = mail + "%PDF-1.4\n";
-        appendRevision(absolute, {{1, catalog}, {2, "<< /Type /Pages /Kids [3 0 R 3 0 R] >>"}, {3, page}}, 4);
+        appendRevision(absolute,
+                       {{1, catalog}, {2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>"}, {3, page}, {4, page}}, 5);
         return std::vector<OddPdf>{
             {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
             {"no count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, page}), true},
