@@ -104,16 +104,22 @@ bool CrossReference::findStartxref(quint64& offset)
     return false;
 }
 
-bool CrossReference::read()
+bool CrossReference::read(quint64 base)
 {
+    m_b.restart();
+    m_trailer = Trailer();
+    m_maxObject = 0;
+    m_rebuilt = false;
+    m_base = base;
     quint64 offset = 0;
-    if (!findStartxref(offset))
+    if (base >= m_bytes.size() || !findStartxref(offset))
         return false;
     bool newest = true;
     while (offset != 0) {
         m_meter.object();
-        if (m_b.sections.items.size() >= kMaxSections || offset >= m_bytes.size())
+        if (m_b.sections.items.size() >= kMaxSections || offset >= m_bytes.size() - base)
             return false;
+        offset += base;
         const auto& offsets = m_b.offsets.items;
         if (std::find(offsets.begin(), offsets.end(), offset) != offsets.end())
             return false; // qpdf stops at a loop and rebuilds the table
@@ -219,7 +225,7 @@ bool CrossReference::readTable(quint64 offset, bool newest, qint64& previous)
     if (xrefStream > 0) {
         qint64 ignored = 0;
         const int companion = int(m_b.sections.items.size());
-        if (!readStreamSection(quint64(xrefStream), false, ignored, true))
+        if (!readStreamSection(m_base + quint64(xrefStream), false, ignored, true))
             return false;
         m_b.sections.items[index].companion = companion;
     }
@@ -412,7 +418,8 @@ bool CrossReference::streamEntry(const Section& section, quint32 number, Entry& 
         const quint64 f1 = field(row + section.width[0], section.width[1]);
         const quint64 f2 = field(row + section.width[0] + section.width[1], section.width[2]);
         entry.kind = type == 0 ? Entry::Free : type == 1 ? Entry::InFile : Entry::Compressed;
-        entry.field1 = f1;
+        // An offset past any file stays past it rather than wrap round to a small one.
+        entry.field1 = type != 1 ? f1 : f1 > ~quint64(0) - m_base ? ~quint64(0) : f1 + m_base;
         entry.field2 = f2;
         return true;
     }
@@ -458,7 +465,7 @@ bool CrossReference::lookup(quint32 number, Entry& entry)
                 !Parser::digitsValue(std::string_view(s.data + 11, 5), generation))
                 return false;
             if (s.data[17] == 'n') {
-                entry = Entry{Entry::InFile, offset, generation};
+                entry = Entry{Entry::InFile, offset + m_base, generation};
                 return true;
             }
             free = true;

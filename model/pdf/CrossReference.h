@@ -6,6 +6,9 @@
 // up as qpdf keeps it. Anything qpdf would repair (a damaged or looping chain, a malformed
 // entry, a trailer without /Root or /Size) makes read() fail: the data is then unusable, and
 // the repair (Repair.h) rebuilds the table from the objects, which this then answers from.
+// The offsets the data holds count from a base: the file's first byte, or, in a file with bytes
+// before its header, the header, as qpdf counts them; every offset handed out counts from the
+// file's first byte.
 
 #include "model/pdf/FileBytes.h"
 #include "model/pdf/Streams.h"
@@ -79,10 +82,10 @@ public:
     // `nodes`: the parse buffer shared with the other pieces.
     CrossReference(FileBytes& bytes, Streams& streams, CrossReferenceBuffers& buffers, Nodes& nodes);
 
-    // Reads every section; false when the data is unusable to this reader, which the repair
-    // then rebuilds from the objects. Each stream is decoded once, however many tables name it
-    // as their /XRefStm.
-    bool read();
+    // Reads every section, its offsets counted from `base`; false when the data is unusable to
+    // this reader, which the repair then rebuilds from the objects. Each stream is decoded once,
+    // however many tables name it as their /XRefStm. Each call starts afresh.
+    bool read(quint64 base = 0);
 
     // Answers from then on from the rebuilt table in the buffers, with `trailer`; `objectLimit`
     // is one past its highest number.
@@ -119,6 +122,7 @@ private:
     Nodes& m_nodes;
     Trailer m_trailer;
     quint64 m_maxObject = 0;
+    quint64 m_base = 0;
     bool m_rebuilt = false;
 };
 

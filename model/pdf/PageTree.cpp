@@ -13,7 +13,8 @@
 
 #include <QScopeGuard>
 
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 
 namespace pdftree {
 
@@ -121,16 +122,24 @@ public:
     {
         if (m_bytes.size() < 16 || !m_bytes.load())
             return {};
-        const Span head = m_bytes.span(0, 8);
-        // qpdf reads offsets from the header on; one not at the start shifts them all.
-        if (head.size < 5 || std::memcmp(head.data, "%PDF-", 5) != 0)
+        const std::optional<quint64> header = headerOffset();
+        if (!header)
             return {};
-        if (m_xref.read()) {
+        // qpdf counts the offsets of a file with bytes before its header from the header; some
+        // writers count them from the file's first byte. Whichever reads as cross-reference data
+        // is taken; the second is not qpdf's rule, so its answer is marked as a repair's.
+        bool fromStart = false;
+        bool usable = m_xref.read(*header);
+        if (!usable && *header > 0)
+            usable = fromStart = m_xref.read(0);
+        if (usable) {
             const Trailer& t = m_xref.trailer();
             bool locked = false;
             std::optional<PageTreeCount> count;
             if (openEncryption(password, locked))
                 count = counted({true, true, t.rootNumber, t.rootGeneration}, locked);
+            if (count)
+                count->rebuilt = fromStart;
             if (count || !(m_objects.sawMisplaced() || m_noCatalog))
                 return count;
         }
@@ -161,6 +170,31 @@ public:
     bool shrank() const { return m_bytes.shrank(); }
 
 private:
+    // Where the header "%PDF-" stands: at the start, or, followed by a version ("1.7"), where it
+    // starts first within the first 1,024 bytes, as far as qpdf looks for it. None elsewhere.
+    std::optional<quint64> headerOffset()
+    {
+        constexpr size_t kHeaderWindow = 1024;
+        const Span head = m_bytes.span(0, kHeaderWindow + 8);
+        const std::string_view bytes(head.data, std::min(head.size, kHeaderWindow + 8));
+        if (bytes.starts_with("%PDF-"))
+            return 0;
+        m_meter.work(bytes.size());
+        for (size_t at = bytes.find("%PDF-"); at != std::string_view::npos && at + 5 <= kHeaderWindow;
+             at = bytes.find("%PDF-", at + 1)) {
+            size_t i = at + 5;
+            const auto digits = [&] {
+                const size_t from = i;
+                while (i < bytes.size() && isDigit(bytes[i]))
+                    ++i;
+                return i > from;
+            };
+            if (digits() && i < bytes.size() && bytes[i] == '.' && (++i, digits()))
+                return at;
+        }
+        return std::nullopt;
+    }
+
     // Reads the security handler the trailer names, if any, and tries `password`.
     bool openEncryption(const QByteArray& password, bool& locked)
     {

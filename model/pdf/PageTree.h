@@ -27,14 +27,17 @@ namespace pdftree {
 struct PageTreeCount {
     quint64 pages = 0;
     bool passwordProtected = false; // the file is encrypted and `password` does not open it
-    bool rebuilt = false;           // counted in the object table rebuilt from the objects
+    // Counted by a repairing viewer's rules rather than qpdf's: in the object table rebuilt from
+    // the objects, or through offsets counted from the file's first byte, not from its header.
+    bool rebuilt = false;
 };
 
 // The number of leaf pages under the catalog's /Pages, walked as qpdf's getAllPages() walks it:
 // a kid whose dictionary has a non-null /Kids is an inner node, anything else is a page, a page
 // listed twice counts twice, and /Count is not read. Where the cross-reference data is unusable,
 // has no /Root or puts an object where it is not, the tree is that of the table rebuilt from the
-// objects (Repair.h). Nothing when the file holds anything this reader does not fully understand
+// objects (Repair.h). The header may follow other bytes (a mail header, a byte order mark) within
+// the first 1,024. Nothing when the file holds anything this reader does not fully understand
 // (filters other than Flate, unusual tree shapes, an inner node reached twice, no tree even in a
 // rebuilt table), or when it would pass a bound of `budget`.
 // Its work is bounded by construction: each object is parsed at most twice, each stream decoded

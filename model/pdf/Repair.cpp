@@ -26,6 +26,17 @@ void setBit(std::vector<quint64>& bits, quint64 i)
         bits[size_t(i / 64)] |= quint64(1) << (i % 64);
 }
 
+// The dictionary of a standard security handler, known by its keys.
+bool isSecurityHandler(const Parsed& d)
+{
+    bool ok = true;
+    const auto isString = [&](std::string_view key) {
+        const quint32 v = d.find(0, key, ok);
+        return v && (d.at(v).type == Type::String || d.at(v).type == Type::HexString);
+    };
+    return d.isName(d.find(0, "Filter", ok), "Standard") && isString("O") && isString("U");
+}
+
 } // namespace
 
 size_t RepairBuffers::bytes() const
@@ -159,6 +170,10 @@ quint64 Repair::objectAt(quint64 at)
             return Parse::Ok;
         if (!isStream)
             classify(quint32(number), d);
+        if (!isStream && isSecurityHandler(d)) {
+            m_handlerNumber = quint32(number);
+            m_handlerGeneration = quint32(generation);
+        }
         bool ok = true;
         const quint32 type = d.find(0, "Type", ok), len = d.find(0, "Length", ok);
         if (len && d.at(len).type == Type::Int)
@@ -275,6 +290,11 @@ void Repair::install()
             table[kept++] = r;
     }
     table.resize(kept);
+    if (!m_trailer.encrypted && m_handlerNumber != 0) {
+        m_trailer.encrypted = true;
+        m_trailer.encryptNumber = m_handlerNumber;
+        m_trailer.encryptGeneration = m_handlerGeneration;
+    }
     m_xref.useRebuilt(m_trailer, m_limit);
 }
 

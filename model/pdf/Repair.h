@@ -6,7 +6,10 @@
 // listed in the object streams found that way are added after it; of two definitions of one
 // number the later one in the file wins (an object in an object stream stands where its stream
 // does). The trailer keys come from the trailers and cross-reference stream dictionaries found,
-// each key from the last one that has it. The page tree's root is then the trailer's catalog;
+// each key from the last one that has it. Where none of them names an /Encrypt, the security
+// handler is the last dictionary in the file with /Filter /Standard, /O and /U, as repairing
+// viewers find it; the /ID is only ever a trailer's, so without one a handler that hashes it
+// takes it as empty, as they do. The page tree's root is then the trailer's catalog;
 // else the catalog with the highest number whose /Pages is a dictionary; else the /Pages node
 // that no other node lists as a kid.
 // Work and memory are those of the reader's other pieces: the pass reports every chunk it
@@ -90,6 +93,8 @@ private:
     RepairBuffers& m_b;
     Trailer m_trailer;
     bool m_hasRoot = false;
+    quint32 m_handlerNumber = 0; // the last standard security handler's dictionary, 0: none
+    quint32 m_handlerGeneration = 0;
     quint64 m_limit = 1; // one past the highest number found
     int m_objectsRunOut = 0;
     Search m_objWord{"obj"}, m_trailerWord{"trailer"}, m_endstreamWord{"endstream"};

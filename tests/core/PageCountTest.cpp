@@ -40,6 +40,8 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
 {
     QTemporaryDir dir;
     std::mt19937 rng(20261207);
+    using E = fixtures::PdfEncryption;
+    using X = fixtures::PdfXrefDefect;
     for (const fixtures::FileKind& kind : fixtures::fileKinds()) {
         // Large enough that the directories and cross-reference data span many reads.
         for (const int pages : {1, 9, kind.isPdf() ? 500 : 60}) {
@@ -51,19 +53,25 @@ TEST(PageCount, EveryGeneratedKindCountsAsTheReferenceReadersAndItsOwnReaderAnsw
             // A damaged file counts what qpdf counts where it reads the file, unless MuPDF and poppler
             // agree on another count; else what MuPDF shows. MuPDF 1.21 leaves an intact table
             // without /Root as it is and shows no page: then the catalog's leaves.
+            // With no trailer, MuPDF 1.21 and poppler find no security handler, and no reader an /ID,
+            // which they then take as empty: an encrypted tree in object streams no reference reader
+            // counts, and the program's repair holds to finding the handler by its keys; no password
+            // opens a handler whose key hashes the /ID (all but AES-256).
+            const bool noTrailer = kind.xrefDefect == X::NoTrailer && kind.encryption != E::None;
+            const bool noId = noTrailer && kind.encryption != E::Aes256 && kind.encryption != E::Aes256R5;
             int leaves = file.leaves;
             const int qpdf = fixtures::referenceCount(path, kind.isPdf(), user.constData());
-            if (kind.xrefDefect != fixtures::PdfXrefDefect::None) {
+            if (kind.xrefDefect != X::None) {
                 const int mupdf = fixtures::mupdfCount(path), poppler = fixtures::popplerCount(path);
                 ASSERT_NE(mupdf, -2) << "built without MuPDF (libmupdf-dev), the reference for damaged files";
-                ASSERT_TRUE(mupdf > 0 || qpdf > 0 || kind.xrefDefect == fixtures::PdfXrefDefect::TrailerWithoutRoot);
+                ASSERT_TRUE(mupdf > 0 || qpdf > 0 || kind.xrefDefect == X::TrailerWithoutRoot ||
+                            (noTrailer && kind.objectStreams));
                 leaves = qpdf >= 0 && (mupdf != poppler || mupdf == qpdf) ? qpdf : mupdf > 0 ? mupdf : leaves;
             } else {
                 ASSERT_EQ(qpdf, leaves);
             }
             for (const QByteArray tried : {"", fixtures::kLockedPassword, "owner", "wrong"}) {
-                const bool locked =
-                    kind.encryption != fixtures::PdfEncryption::None && tried != user && tried != "owner";
+                const bool locked = kind.encryption != E::None && (noId || (tried != user && tried != "owner"));
                 const qint32 expected = locked && kind.objectStreams ? 0 : leaves;
                 const PageCount measured = measurePages(QFile::encodeName(path), QString::fromLatin1(tried));
                 EXPECT_TRUE(measured.pages == expected && measured.passwordProtected == locked) << tried.constData();
@@ -105,6 +113,7 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
             SCOPED_TRACE(testing::Message() << name << ", layout " << layout);
             QByteArray pdf = bytes;
             long long pages = rebuiltLeaves; // qpdf's count where it can walk the tree
+            bool clean = false;              // qpdf reads the file as written without a warning
             try {
                 QPDF reference;
                 reference.setSuppressWarnings(true);
@@ -119,6 +128,7 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
                     pdf = QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
                 }
                 pages = qint64(reference.getAllPages().size());
+                clean = layout == 0 && !reference.anyWarnings();
             } catch (...) {
                 if (layout > 0)
                     break;
@@ -128,6 +138,7 @@ TEST(PageCount, OddPdfsCountAsQpdfWalksThemAndTheOwnReaderLeavesItOnlyWhatItDoes
             const auto own = ownReader(path, true);
             EXPECT_TRUE(layout > 0 || own.has_value() == ownReaderAnswers);
             EXPECT_TRUE(!own || own->pages == quint64(pages));
+            EXPECT_TRUE(!own || !clean || !own->rebuilt) << "a file qpdf reads as it is, read without a repair";
         }
     }
 }

@@ -67,6 +67,17 @@ const std::vector<FileKind>& fileKinds()
         {.name = "PDF damaged: truncated", .format = S, .xrefDefect = X::Truncated},
         {.name = "PDF damaged: truncated update", .format = S, .xrefDefect = X::Truncated, .incremental = true},
         {.name = "PDF damaged: no trailer", .format = S, .xrefDefect = X::NoTrailer},
+        {.name = "PDF damaged: no trailer, RC4-128", .format = P, .encryption = E::Rc4_128, .xrefDefect = X::NoTrailer},
+        {.name = "PDF damaged: no trailer, RC4-128 obj. str.",
+         .format = P,
+         .objectStreams = true,
+         .encryption = E::Rc4_128,
+         .xrefDefect = X::NoTrailer},
+        {.name = "PDF damaged: no trailer, AES-256 obj. str.",
+         .format = P,
+         .objectStreams = true,
+         .encryption = Aes,
+         .xrefDefect = X::NoTrailer},
         {.name = "PDF damaged: trailer without <<", .format = S, .xrefDefect = X::TrailerWithoutDict},
         {.name = "PDF damaged: trailer without /Root", .format = S, .xrefDefect = X::TrailerWithoutRoot},
         {.name = "PDF damaged: xref stream, obj. str.",
@@ -167,6 +178,12 @@ const std::vector<OddPdf>& oddPdfs()
             replaced(pdfFromObjects({catalog, "<< /Type /Pages /Kids [3 0 R] >>", page,
                                      "<< /Type /Catalog /Pages 5 0 R >>", "<< /Type /Pages /Kids [3 0 R 3 0 R] >>"}),
                      "/Root 1 0 R", "/Root 9 0 R");
+        // Bytes before the header: offsets counted from the header, as qpdf counts them, from the
+        // file's first byte, or from neither; a header too far on for anything but a repair.
+        const QByteArray mail = "Content-Type: application/pdf\r\n\r\n", shifted = "% every offset is 40 bytes short\n";
+        QByteArray absolute = mail + "%PDF-1.4\n";
+        appendRevision(absolute,
+                       {{1, catalog}, {2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>"}, {3, page}, {4, page}}, 5);
         return std::vector<OddPdf>{
             {"wrong count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 9 >>", {page, page}), true},
             {"no count", tree("<< /Type /Pages /Kids [3 0 R 4 0 R] >>", {page, page}), true},
@@ -231,6 +248,12 @@ const std::vector<OddPdf>& oddPdfs()
             {"catalog in an object stream, no table", streamCatalog, true, 2},
             {"root not there, two catalogs", twoCatalogs, true, 2},
             {"filter and parameters in arrays", deflatedRows, true},
+            {"bytes before the header", mail + table, true},
+            {"byte order mark before the header, xref stream", "\xEF\xBB\xBF" + streams, true},
+            {"bytes before the header, offsets from the first byte", absolute, true},
+            {"bytes before the header, offsets from neither",
+             mail + replaced(table, "%PDF-1.7\n", "%PDF-1.7\n" + shifted), true},
+            {"header past the first 1,024 bytes", QByteArray(1024, '\n') + table, false},
         };
     }();
     return pdfs;

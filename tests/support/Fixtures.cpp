@@ -193,6 +193,10 @@ QByteArray damaged(QByteArray pdf, PdfXrefDefect defect)
         const qsizetype data = pdf.indexOf("stream\n", at) + 7;
         pdf.replace(data, 16, QByteArray(16, 'x'));
     }
+    for (qsizetype at = 0; defect == X::NoTrailer && (at = pdf.indexOf("/Type /XRef")) >= 0;) {
+        const qsizetype object = pdf.lastIndexOf("\n", pdf.lastIndexOf(" obj", at)) + 1;
+        pdf.remove(object, pdf.indexOf("endobj", at) + 6 - object);
+    }
     return pdf;
 }
 
@@ -432,6 +436,7 @@ QString writeStuckTree(const QString& parent)
         pages += number(i) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
     }
     const QByteArray pdf =
+        QByteArray(1100, ' ') +
         "\n%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " +
         number(kPages) + " /Kids [" + kids + "] >> endobj\n" + pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
     return writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();

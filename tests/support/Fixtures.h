@@ -106,7 +106,7 @@ enum class PdfXrefDefect {
     ShiftedOffsets,     // every in-use entry points a few bytes past its object
     WrongStartxref,     // startxref points past the end of the file
     Truncated,          // the end cut off, from within the last cross-reference table on
-    NoTrailer,          // every trailer dictionary taken out, keyword and all
+    NoTrailer,          // every trailer dictionary taken out, keyword and all, and every cross-reference stream object
     TrailerWithoutDict, // every trailer's "<<" taken out
     TrailerWithoutRoot, // every trailer without /Root
     DamagedXrefStream,  // the cross-reference streams' data overwritten from their first byte
@@ -166,9 +166,10 @@ QByteArray readBytes(const QString& path);
 
 // Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes qpdf
 // seconds: 300,000 pages and no cross-reference table, which qpdf must rebuild before it walks
-// the page tree, and a line before the header, which makes the program's own reader leave the
-// file to qpdf at once. The counter gives it up at its processor-time bound (2 s), so it stays
-// slow either way. Returns the folder, or an empty string on failure.
+// the page tree, and a line before the header too long for the program's own reader to look
+// past, which makes it leave the file to qpdf at once. The counter gives it up at its
+// processor-time bound (2 s), so it stays slow either way. Returns the folder, or an empty
+// string on failure.
 QString writeStuckTree(const QString& parent);
 
 // The local paths of `urls`, in order.
