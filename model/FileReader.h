@@ -10,9 +10,10 @@
 
 namespace pagecount {
 
-// An open regular file, read with pread through a small window. Small files are never mapped:
-// unmapping interrupts the other cores to flush their address translations, which on a virtual
-// machine costs more than counting a small file. FileMapping serves the large ones.
+// An open regular file, read with pread through a small window. Files up to a megabyte are
+// never mapped: unmapping interrupts the other cores to flush their address translations,
+// which on a virtual machine costs more than counting such a file. FileMapping serves larger
+// ones.
 class FileReader {
 public:
     // Opens `path` when it is a regular file that is not empty; isOpen() tells.

@@ -22,7 +22,9 @@ bool FileBytes::load()
         return true;
     }
     m_meter.charge(size_t(m_size));
-    m_wholeBuffer.resize(size_t(m_size));
+    // Grown, never shrunk: bytes past this file's end are not zeroed again for every file.
+    if (m_wholeBuffer.size() < m_size)
+        m_wholeBuffer.resize(size_t(m_size));
     if (m_file.readAt(0, m_wholeBuffer.data(), size_t(m_size)) != m_size)
         return false;
     m_meter.work(size_t(m_size) / 16); // a read costs about a sixteenth of a scan
