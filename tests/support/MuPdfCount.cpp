@@ -17,45 +17,33 @@ namespace fixtures {
 #ifdef FOLIMETER_HAVE_MUPDF
 namespace {
 
-void ignoreMessage(void*, const char*) {}
-
-// One MuPDF context, with every document handler, silent.
-class MuPdfContext {
-public:
-    MuPdfContext() : m_ctx(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT))
+// A silent MuPDF context with every document handler, or null.
+fz_context* newContext()
+{
+    fz_context* ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    if (!ctx)
+        return nullptr;
+    fz_set_error_callback(
+        ctx, [](void*, const char*) {}, nullptr);
+    fz_set_warning_callback(
+        ctx, [](void*, const char*) {}, nullptr);
+    fz_try(ctx)
     {
-        if (!m_ctx)
-            return;
-        fz_set_error_callback(m_ctx, ignoreMessage, nullptr);
-        fz_set_warning_callback(m_ctx, ignoreMessage, nullptr);
-        fz_try(m_ctx)
-        {
-            fz_register_document_handlers(m_ctx);
-        }
-        fz_catch(m_ctx)
-        {
-            fz_drop_context(m_ctx);
-            m_ctx = nullptr;
-        }
+        fz_register_document_handlers(ctx);
     }
-    ~MuPdfContext()
+    fz_catch(ctx)
     {
-        if (m_ctx)
-            fz_drop_context(m_ctx);
+        fz_drop_context(ctx);
+        return nullptr;
     }
-    MuPdfContext(const MuPdfContext&) = delete;
-    MuPdfContext& operator=(const MuPdfContext&) = delete;
-    fz_context* get() const { return m_ctx; }
-
-private:
-    fz_context* m_ctx;
-};
+    return ctx;
+}
 
 } // namespace
 
 int mupdfCount(const QByteArray& nativePath)
 {
-    thread_local MuPdfContext context;
+    thread_local const std::unique_ptr<fz_context, void (*)(fz_context*)> context(newContext(), fz_drop_context);
     fz_context* ctx = context.get();
     if (!ctx)
         return -1;
@@ -117,20 +105,19 @@ bool popplerBuiltIn()
     return popplerCount(QByteArray()) != -2;
 }
 
-QByteArray referenceReaders(bool missing)
+QByteArray referenceReaders()
 {
-    QByteArray have, lack;
+    QByteArray readers;
 #ifdef FOLIMETER_HAVE_MUPDF
-    have += QByteArray("MuPDF ") + FZ_VERSION;
+    readers += QByteArray("MuPDF ") + FZ_VERSION;
 #else
-    lack += "MuPDF";
+    readers += "no MuPDF";
 #endif
 #ifdef FOLIMETER_HAVE_POPPLER
-    have += (have.isEmpty() ? "" : ", ") + QByteArray("poppler ") + poppler::version_string().c_str();
+    return readers + ", poppler " + poppler::version_string().c_str();
 #else
-    lack += lack.isEmpty() ? "poppler" : ", poppler";
+    return readers + ", no poppler";
 #endif
-    return missing ? lack : have;
 }
 
 } // namespace fixtures

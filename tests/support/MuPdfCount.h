@@ -29,8 +29,7 @@ inline int popplerCount(const QString& path)
 
 bool mupdfBuiltIn();
 bool popplerBuiltIn();
-// The readers built in with their versions, as "MuPDF 1.21.1, poppler 22.12.0"; with `missing`,
-// the ones left out.
-QByteArray referenceReaders(bool missing);
+// The readers built in with their versions, as "MuPDF 1.21.1, poppler 22.12.0" or "no MuPDF, ...".
+QByteArray referenceReaders();
 
 } // namespace fixtures
