@@ -154,6 +154,14 @@ std::optional<QDateTime> FileItem::dateAccessed() const
     return platform::resourceDate(m_nativePath, platform::DateKey::ContentAccess);
 }
 
+FileItem::Dates FileItem::dates() const
+{
+    const auto values = platform::resourceValues(m_nativePath);
+    if (!values)
+        return {};
+    return {values->contentModificationDate, values->contentAccessDate, values->creationDate};
+}
+
 bool FileItem::isEqual(const FileItem* other) const
 {
     if (other == this)

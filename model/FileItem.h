@@ -57,6 +57,12 @@ public:
     std::optional<QDateTime> dateCreated() const;
     std::optional<QDateTime> dateAccessed() const;
 
+    struct Dates {
+        std::optional<QDateTime> modified, accessed, created;
+    };
+    // The three dates above from one look at the file system.
+    Dates dates() const;
+
     // Equal when the URL texts are equal. Null is never equal.
     bool isEqual(const FileItem* other) const;
 
