@@ -334,11 +334,14 @@ int runCliCounter(const CliOptions& options, bool standardOutputClosed)
     }
 
     // Files admitted without being readable (gone, no permission, not a regular file) are
-    // listed as the window lists them, and reported.
+    // listed as the window lists them, and reported. Such a file counted 0 pages, so the others
+    // need no second look.
     const FileList& files = host.files();
     for (const FileItemPtr& item : files) {
         if (g_signal)
             break;
+        if (item->pages() != 0)
+            continue;
         if (const int error = unreadableReason(item->nativePath()))
             reportUnreadable(item->nativePath(), error);
     }
