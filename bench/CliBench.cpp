@@ -55,16 +55,18 @@ struct Options {
     int passes = 5;
     unsigned threads = 2;
     QByteArray cli = FOLIMETER_CLI_PATH;
+    bool keep = false;
 };
 
 void printUsage(FILE* out)
 {
-    std::fprintf(out, "usage: folimeter_bench_cli [--scale X] [--passes N] [--threads N] [--cli PATH]\n"
+    std::fprintf(out, "usage: folimeter_bench_cli [--scale X] [--passes N] [--threads N] [--cli PATH] [--keep]\n"
                       "  --scale X    corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; "
                       "env FOLIMETER_BENCH_SCALE)\n"
                       "  --passes N   timed passes of each row, the median is shown (default 5)\n"
                       "  --threads N  counting threads of every row (folimeter-cli --jobs N; default 2)\n"
-                      "  --cli PATH   the folimeter-cli to run (default: the one of this build)\n");
+                      "  --cli PATH   the folimeter-cli to run (default: the one of this build)\n"
+                      "  --keep       keep the corpus and the list of its paths (for a profiler) and print where\n");
 }
 
 bool parseOptions(int argc, char** argv, Options& options, bool& help)
@@ -87,6 +89,8 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
         } else if (arg == "--threads" && value && bench::parseCount(value, number) && number <= 256) {
             options.threads = unsigned(number);
             ++i;
+        } else if (arg == "--keep") {
+            options.keep = true;
         } else if (arg == "--cli" && value) {
             options.cli = value;
             ++i;
@@ -229,6 +233,7 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir root;
+    root.setAutoRemove(!options.keep);
     const QString corpusDir = root.filePath(QStringLiteral("corpus"));
     if (!root.isValid() || !QDir().mkpath(corpusDir)) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
@@ -277,6 +282,8 @@ int main(int argc, char** argv)
     const std::vector<QByteArray> folderArgs{QFile::encodeName(corpusDir)};
     const std::vector<QByteArray> listArgs{"--list", listPath};
     std::printf("folimeter-cli: %s\n", options.cli.constData());
+    if (options.keep)
+        std::printf("Corpus kept in %s, its paths in %s\n", qPrintable(corpusDir), listPath.constData());
     std::printf("Corpus: %zu files (%lld TIFF pages, %lld PDF pages), %u counting thread(s), %u hardware threads\n",
                 files.size(), static_cast<long long>(expected.tiff), static_cast<long long>(expected.pdf),
                 options.threads, std::max(1u, std::thread::hardware_concurrency()));
