@@ -274,6 +274,18 @@ TEST(Export, HeaderThenOneLinePerItemWithQuotedFieldsAndDatesInUtc)
     EXPECT_FALSE(exporter::writeToFile(list, dir.filePath("missing/x.txt"), &error) || error.isEmpty());
 }
 
+// A long list is written in parts on several threads: the same lines, in the list's order.
+TEST(Export, LongListKeepsItsOrder)
+{
+    FileList list;
+    QString expected = exporter::headerLine();
+    for (int i = 0; i < 5000; ++i) {
+        list.append(FileItem::makeForTesting("/x/" + QByteArray::number(i) + ".pdf", i, i * 1000));
+        expected += exporter::line(*list.at(i));
+    }
+    EXPECT_EQ(exporter::text(list), expected);
+}
+
 // The export's dates against Qt's own formatting in UTC: instants from year 1 to 9999, the
 // edges of that range, of a day and of 1970 (before it, seconds round down), leap days, random ones.
 TEST(Export, DatesAsQtWritesThemInUtc)
