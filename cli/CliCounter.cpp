@@ -182,6 +182,11 @@ bool readList(const QByteArray& path, ImportList& list, QString& reason)
         ::close(fd);
     if (!ok)
         return false;
+    // The first list read is taken whole; a later one adds what the earlier ones did not hold.
+    if (list.files().isEmpty()) {
+        list = std::move(read);
+        return true;
+    }
     for (const QUrl& url : read.files())
         list.appendUrl(url);
     return true;
