@@ -54,11 +54,12 @@ void appendField(QByteArray& out, QByteArrayView value, QByteArrayView special)
     out += '"';
 }
 
-// "yyyy-MM-dd" + `separator` + "HH:mm:ss" of `date` in UTC, as QDateTime::toString writes it.
-// Worked out from the seconds since 1970 (days to the proleptic Gregorian calendar), because
-// Qt's calendar formatting costs more than the rest of an exported line. Empty for a year
-// outside 1-9999, which Qt writes in other ways: the caller leaves those to Qt.
-QByteArray utcText(const QDateTime& date, char separator)
+// Appends "yyyy-MM-dd" + `separator` + "HH:mm:ss" of `date` in UTC, as QDateTime::toString
+// writes it. Worked out from the seconds since 1970 (days to the proleptic Gregorian calendar),
+// because Qt's calendar formatting costs more than the rest of an exported line. False, with
+// nothing appended, for a year outside 1-9999, which Qt writes in other ways: the caller leaves
+// those to Qt.
+bool appendUtcText(QByteArray& out, const QDateTime& date, char separator)
 {
     const qint64 msecs = date.toMSecsSinceEpoch();
     const qint64 secs = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
@@ -75,7 +76,7 @@ QByteArray utcText(const QDateTime& date, char separator)
     const int month = int(mp < 10 ? mp + 3 : mp - 9);
     const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     if (year < 1 || year > 9999)
-        return QByteArray();
+        return false;
     char text[19];
     const auto put = [&text](int at, qint64 value, int digits) {
         for (int i = digits - 1; i >= 0; --i, value /= 10)
@@ -92,18 +93,20 @@ QByteArray utcText(const QDateTime& date, char separator)
     put(14, ofDay / 60 % 60, 2);
     text[16] = ':';
     put(17, ofDay % 60, 2);
-    return QByteArray(text, sizeof text);
+    out.append(text, sizeof text);
+    return true;
 }
 
-// dateText's bytes.
-QByteArray dateBytes(const std::optional<QDateTime>& date)
+// Appends dateText's bytes.
+void appendDateText(QByteArray& out, const std::optional<QDateTime>& date)
 {
-    if (!date || !date->isValid())
-        return QByteArrayLiteral("(null)");
-    const QByteArray text = utcText(*date, ' ');
-    if (text.isEmpty())
-        return date->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() + " +0000";
-    return text + " +0000";
+    if (!date || !date->isValid()) {
+        out += "(null)";
+        return;
+    }
+    if (!appendUtcText(out, *date, ' '))
+        out += date->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+    out += " +0000";
 }
 
 // Appends one TSV or CSV line, with its line end. Names and folders keep their bytes, as ls
@@ -126,7 +129,7 @@ void appendDelimitedLine(QByteArray& out, const FileItem& item, char separator)
     appendField(out, dot > slash ? bytes.sliced(dot + 1) : QByteArrayView(), special);
     for (const auto* date : {&dates.modified, &dates.accessed, &dates.created}) {
         out += separator;
-        out += dateBytes(*date);
+        appendDateText(out, *date);
     }
     out += separator;
     appendField(out,
@@ -161,10 +164,10 @@ QByteArray jsonDate(const std::optional<QDateTime>& date)
 {
     if (!date || !date->isValid())
         return "null";
-    const QByteArray text = utcText(*date, 'T');
-    if (text.isEmpty())
-        return '"' + date->toUTC().toString(Qt::ISODate).toUtf8() + '"';
-    return '"' + text + "Z\"";
+    QByteArray text = "\"";
+    if (appendUtcText(text, *date, 'T'))
+        return text + "Z\"";
+    return '"' + date->toUTC().toString(Qt::ISODate).toUtf8() + '"';
 }
 
 QByteArray json(const std::vector<FileItemPtr>& items)
@@ -203,7 +206,9 @@ QString headerLine()
 
 QString dateText(const std::optional<QDateTime>& date)
 {
-    return QString::fromUtf8(dateBytes(date));
+    QByteArray text;
+    appendDateText(text, date);
+    return QString::fromUtf8(text);
 }
 
 QByteArray encode(const std::vector<FileItemPtr>& items, Format format)
