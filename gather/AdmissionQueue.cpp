@@ -64,9 +64,10 @@ bool AdmissionQueue::submit(const QByteArray& nativePath)
 {
     if (m_stopped)
         return false;
-    if (m_submitted.contains(nativePath))
-        return true;
+    const qsizetype submitted = m_submitted.size();
     m_submitted.insert(nativePath);
+    if (m_submitted.size() == submitted)
+        return true; // found before in this job
     if (m_progress)
         ++m_progress->found;
 
