@@ -238,6 +238,7 @@ QByteArray encode(const std::vector<FileItemPtr>& items, Format format)
         }
     };
     std::vector<std::thread> threads;
+    threads.reserve(parts - 1);
     size_t part = 1;
     try {
         for (; part < parts; ++part)
