@@ -288,7 +288,8 @@ int main(int argc, char** argv)
                 files.size(), static_cast<long long>(expected.tiff), static_cast<long long>(expected.pdf),
                 options.threads, std::max(1u, std::thread::hardware_concurrency()));
     std::printf("Timing: median of %d passes after a warm-up pass, warm page cache, the rows in turn in each pass; "
-                "load average %.2f at start\n\n",
+                "load average %.2f at start\n"
+                "        CPU ms: processor time of the row's process and the counting helpers it ended\n\n",
                 options.passes, bench::loadAverage());
     std::fflush(stdout);
 
