@@ -30,9 +30,12 @@ LogSink& logSink()
     return sink;
 }
 
+// In UTC: a date in local time looks up the time zone (glibc stats /etc/localtime) each time it
+// is made and again when it is converted, which costs more than the statx that read it. Those
+// who show a date convert it to local time then (formatDate).
 QDateTime fromStatxTimestamp(const struct statx_timestamp& ts)
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+    return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, Qt::UTC);
 }
 
 } // namespace

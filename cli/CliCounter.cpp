@@ -182,6 +182,11 @@ bool readList(const QByteArray& path, ImportList& list, QString& reason)
         ::close(fd);
     if (!ok)
         return false;
+    // The first list read is taken whole; a later one adds what the earlier ones did not hold.
+    if (list.files().isEmpty()) {
+        list = std::move(read);
+        return true;
+    }
     for (const QUrl& url : read.files())
         list.appendUrl(url);
     return true;
@@ -334,11 +339,14 @@ int runCliCounter(const CliOptions& options, bool standardOutputClosed)
     }
 
     // Files admitted without being readable (gone, no permission, not a regular file) are
-    // listed as the window lists them, and reported.
+    // listed as the window lists them, and reported. Such a file counted 0 pages, so the others
+    // need no second look.
     const FileList& files = host.files();
     for (const FileItemPtr& item : files) {
         if (g_signal)
             break;
+        if (item->pages() != 0)
+            continue;
         if (const int error = unreadableReason(item->nativePath()))
             reportUnreadable(item->nativePath(), error);
     }

@@ -29,6 +29,8 @@ public:
     void startProcess() override {}
     void stopProcess() override {}
     void sortFilesAndReload() override {}
+    // The list is written out as soon as the job ends.
+    bool keepsDatesOfCount() const override { return true; }
 
     // Asks the running job to stop at its next check. Any thread.
     void cancel() { m_isProcessing = false; }

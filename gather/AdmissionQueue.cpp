@@ -19,7 +19,8 @@ constexpr auto kStopCheckInterval = std::chrono::milliseconds(10);
 } // namespace
 
 AdmissionQueue::AdmissionQueue(GatherHost& host, int threads, JobProgress* progress)
-    : m_host(host), m_progress(progress), m_maxAhead(kAheadPerWorker * size_t(std::max(threads, 1)))
+    : m_host(host), m_progress(progress), m_maxAhead(kAheadPerWorker * size_t(std::max(threads, 1))),
+      m_keepDates(host.keepsDatesOfCount())
 {
     // One thread means no workers: each file is measured on the job's own thread.
     if (threads > 1) {
@@ -45,7 +46,7 @@ void AdmissionQueue::workerLoop()
             slot = std::move(m_pending.front());
             m_pending.pop_front();
         }
-        FileItemPtr item = m_stopMeasuring ? nullptr : FileItem::fromNativePath(slot->path);
+        FileItemPtr item = m_stopMeasuring ? nullptr : FileItem::fromNativePath(slot->path, m_keepDates);
         bool awaited = false;
         {
             std::lock_guard lock(m_mutex);
@@ -64,9 +65,10 @@ bool AdmissionQueue::submit(const QByteArray& nativePath)
 {
     if (m_stopped)
         return false;
-    if (m_submitted.contains(nativePath))
-        return true;
+    const qsizetype submitted = m_submitted.size();
     m_submitted.insert(nativePath);
+    if (m_submitted.size() == submitted)
+        return true; // found before in this job
     if (m_progress)
         ++m_progress->found;
 
@@ -74,7 +76,7 @@ bool AdmissionQueue::submit(const QByteArray& nativePath)
     slot->path = nativePath;
     m_window.push_back(slot);
     if (m_workers.empty()) {
-        slot->item = FileItem::fromNativePath(nativePath);
+        slot->item = FileItem::fromNativePath(nativePath, m_keepDates);
         slot->done = true;
     } else {
         {

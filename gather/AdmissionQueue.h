@@ -51,6 +51,7 @@ private:
     GatherHost& m_host;
     JobProgress* m_progress;
     const size_t m_maxAhead;
+    const bool m_keepDates;
 
     std::mutex m_mutex;
     std::condition_variable m_workAvailable;

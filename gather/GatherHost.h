@@ -40,4 +40,9 @@ public:
     // the folder was listed, before the entry is tested, entered or measured). A seam for
     // tests that change the tree at an exact point of a scan; nothing else needs it.
     virtual void scanWillVisit(const QByteArray& /*nativePath*/) {}
+
+    // Whether each file's dates are read with its size, right after its count, and kept in its
+    // item (FileItem::fromNativePath), for a host that writes the list out as soon as the job
+    // ends; the window reads them whenever it shows them. Asked once per job.
+    virtual bool keepsDatesOfCount() const { return false; }
 };

@@ -36,10 +36,10 @@ void ImportList::appendLine(QStringView line)
 
 void ImportList::appendUrl(const QUrl& url)
 {
-    if (m_present.contains(url))
-        return;
+    const qsizetype present = m_present.size();
     m_present.insert(url);
-    m_files.append(url);
+    if (m_present.size() > present)
+        m_files.append(url);
 }
 
 void appendImportList(const QString& text, const QStringList& allowedTypes, QList<QUrl>& files)

@@ -71,13 +71,13 @@ std::shared_ptr<FileItem> FileItem::initWithURL(const QUrl& url)
     return item;
 }
 
-std::shared_ptr<FileItem> FileItem::fromNativePath(const QByteArray& nativePath)
+std::shared_ptr<FileItem> FileItem::fromNativePath(const QByteArray& nativePath, bool keepDates)
 {
     if (nativePath.isEmpty())
         return nullptr;
     auto item = std::make_shared<FileItem>();
     item->m_nativePath = absoluteNativePath(nativePath);
-    if (!item->measure())
+    if (!item->measure(keepDates))
         return nullptr;
     return item;
 }
@@ -88,14 +88,23 @@ void FileItem::setFilePath(const QUrl& url)
     measure();
 }
 
-bool FileItem::measure()
+bool FileItem::measure(bool keepDates)
 {
     // The size alone: making the dates of resourceValues costs more than a stat, for every file.
-    if (const auto size = platform::allocatedSize(m_nativePath))
-        m_size = *size;
+    // Dates to keep are read after the count, so that the access date is the one the count left.
+    if (!keepDates) {
+        if (const auto size = platform::allocatedSize(m_nativePath))
+            m_size = *size;
+    }
     const PageCount count = measurePages(m_nativePath, QString(""));
     m_pages = count.pages;
     m_passwordProtected = count.passwordProtected;
+    if (keepDates) {
+        const auto values = platform::resourceValues(m_nativePath);
+        m_size = values ? values->allocatedSize : 0;
+        m_keptDates = std::make_shared<const Dates>(
+            values ? Dates{values->contentModificationDate, values->contentAccessDate, values->creationDate} : Dates{});
+    }
     return !count.interrupted;
 }
 
@@ -152,6 +161,16 @@ std::optional<QDateTime> FileItem::dateCreated() const
 std::optional<QDateTime> FileItem::dateAccessed() const
 {
     return platform::resourceDate(m_nativePath, platform::DateKey::ContentAccess);
+}
+
+FileItem::Dates FileItem::dates() const
+{
+    if (m_keptDates)
+        return *m_keptDates;
+    const auto values = platform::resourceValues(m_nativePath);
+    if (!values)
+        return {};
+    return {values->contentModificationDate, values->contentAccessDate, values->creationDate};
 }
 
 bool FileItem::isEqual(const FileItem* other) const

@@ -25,8 +25,9 @@ public:
     // A new, measured item for a path in its file-system bytes (relative paths are taken
     // against the current folder); null for an empty path, and when Cancel or quitting cut
     // the count off (CountingWorker::stopAll()): a file is never listed with a count that is
-    // not its own.
-    static std::shared_ptr<FileItem> fromNativePath(const QByteArray& nativePath);
+    // not its own. With `keepDates`, the size is read after the count, together with the
+    // dates, which dates() then gives as they were then.
+    static std::shared_ptr<FileItem> fromNativePath(const QByteArray& nativePath, bool keepDates = false);
 
     // Stores the location and measures the file: allocated size and page count.
     void setFilePath(const QUrl& url);
@@ -56,6 +57,13 @@ public:
     std::optional<QDateTime> dateModified() const;
     std::optional<QDateTime> dateCreated() const;
     std::optional<QDateTime> dateAccessed() const;
+
+    struct Dates {
+        std::optional<QDateTime> modified, accessed, created;
+    };
+    // The three dates above from one look at the file system; those kept at the count when the
+    // item was made to keep them (fromNativePath).
+    Dates dates() const;
 
     // Equal when the URL texts are equal. Null is never equal.
     bool isEqual(const FileItem* other) const;
@@ -88,13 +96,14 @@ public:
 
 private:
     // False when the page count was cut off.
-    bool measure();
+    bool measure(bool keepDates = false);
 
     QByteArray m_nativePath;
     qint64 m_size = 0;
     qint32 m_pages = 0;
     bool m_isSelected = true;
     bool m_passwordProtected = false;
+    std::shared_ptr<const Dates> m_keptDates; // null unless made to keep them
 };
 
 using FileItemPtr = std::shared_ptr<FileItem>;

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <random>
 
 namespace {
 
@@ -271,6 +272,38 @@ TEST(Export, HeaderThenOneLinePerItemWithQuotedFieldsAndDatesInUtc)
     EXPECT_EQ(fixtures::readBytes(dir.filePath("list.txt")), text.toUtf8());
     QString error;
     EXPECT_FALSE(exporter::writeToFile(list, dir.filePath("missing/x.txt"), &error) || error.isEmpty());
+}
+
+// A long list is written in parts on several threads: the same lines, in the list's order.
+TEST(Export, LongListKeepsItsOrder)
+{
+    FileList list;
+    QString expected = exporter::headerLine();
+    for (int i = 0; i < 5000; ++i) {
+        list.append(FileItem::makeForTesting("/x/" + QByteArray::number(i) + ".pdf", i, i * 1000));
+        expected += exporter::line(*list.at(i));
+    }
+    EXPECT_EQ(exporter::text(list), expected);
+}
+
+// The export's dates against Qt's own formatting in UTC: instants from year 1 to 9999, the
+// edges of that range, of a day and of 1970 (before it, seconds round down), leap days, random ones.
+TEST(Export, DatesAsQtWritesThemInUtc)
+{
+    std::mt19937_64 rng(7);
+    std::vector<qint64> msecs = {0, -1, -999, -1000, -1001};
+    for (const QDate day :
+         {QDate(1, 1, 1), QDate(2000, 2, 29), QDate(2100, 3, 1), QDate(9999, 12, 31), QDate(10000, 1, 1)})
+        for (const qint64 delta : {-1, 0, 86'399'999})
+            msecs.push_back(QDateTime(day, QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() + delta);
+    for (int i = 0; i < 2000; ++i)
+        msecs.push_back(qint64(rng() % 316'000'000'000'000ULL) - 62'200'000'000'000LL);
+    for (const qint64 ms : msecs) {
+        const QDateTime date = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        const QString text = date.toString("yyyy-MM-dd HH:mm:ss") + " +0000";
+        EXPECT_EQ(exporter::dateText(date), text) << ms;
+        EXPECT_EQ(exporter::dateText(date.toLocalTime()), text) << ms;
+    }
 }
 
 } // namespace
