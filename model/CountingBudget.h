@@ -60,8 +60,9 @@ public:
     // The log's words for `bound` under `limits`; empty for None.
     static QString describe(Bound bound, const Limits& limits);
 
-    // The calling thread's processor time so far.
+    // The calling thread's processor time so far, and when the budget started.
     static std::int64_t threadCpuNanoseconds() noexcept;
+    std::int64_t cpuStart() const { return m_cpuStart; }
 
 private:
     bool readClock() noexcept;

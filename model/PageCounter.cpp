@@ -123,10 +123,11 @@ Count tiffImageCountOf(FileReader& file, const QByteArray& path)
 {
     if (!startsAsTiff(file))
         return {};
-    const std::int64_t cpuStart = CountingBudget::threadCpuNanoseconds();
+    std::int64_t cpuStart = 0;
     std::optional<quint32> count;
     {
         CountingBudget budget(kLimits);
+        cpuStart = budget.cpuStart();
         count = walkTiffDirectories(file, budget);
         if (budget.exceeded() != CountingBudget::Bound::None)
             return stoppedCount(path, budget.reason());
@@ -147,10 +148,11 @@ Count libtiffImageCountOf(FileReader& file, const QByteArray& path)
 Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& password)
 {
     const QByteArray pw = password.toUtf8();
-    const std::int64_t cpuStart = CountingBudget::threadCpuNanoseconds();
+    std::int64_t cpuStart = 0;
     std::optional<pdftree::PageTreeCount> quick;
     {
         CountingBudget budget(kLimits);
+        cpuStart = budget.cpuStart();
         try {
             quick = pdftree::countPages(file, pw, budget);
         } catch (...) {
