@@ -246,14 +246,57 @@ bool parseScale(const char* text, double& value)
     return end != text && *end == '\0' && std::isfinite(value) && value > 0 && value <= 1000;
 }
 
-bool parseCount(const char* text, int& value)
+bool parseCount(const char* text, int& value, int min, int max)
 {
     char* end = nullptr;
     const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < 1 || parsed > 1000000)
+    if (end == text || *end != '\0' || parsed < min || parsed > max)
         return false;
     value = int(parsed);
     return true;
+}
+
+std::vector<Option> corpusOptions(double& scale, int& passes, unsigned& threads)
+{
+    return {
+        {"--scale", true, [&scale](const char* v) { return parseScale(v, scale); }, "FOLIMETER_BENCH_SCALE"},
+        {"--passes", true, [&passes](const char* v) { return parseCount(v, passes); }},
+        {"--threads", true,
+         [&threads](const char* v) {
+             int n = 0;
+             const bool ok = parseCount(v, n, 1, 256);
+             threads = ok ? unsigned(n) : threads;
+             return ok;
+         }},
+    };
+}
+
+int parseArguments(int argc, char** argv, const std::vector<Option>& options, const std::string& usage)
+{
+    const auto bad = [&](const std::string& what) {
+        std::fprintf(stderr, "bad argument: %s\n%s", what.c_str(), usage.c_str());
+        return 2;
+    };
+    for (const Option& option : options) {
+        const char* value = option.environment ? std::getenv(option.environment) : nullptr;
+        if (value && *value && !option.take(value))
+            return bad(std::string(option.environment) + "=" + value);
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage.c_str(), stdout);
+            return 0;
+        }
+        const auto option =
+            std::find_if(options.begin(), options.end(), [&](const Option& o) { return arg == o.flag; });
+        if (option == options.end())
+            return bad(arg);
+        const char* value = option->hasValue ? (i + 1 < argc ? argv[++i] : nullptr) : nullptr;
+        if ((option->hasValue && !value) || !option->take(value))
+            return bad(arg + (value ? std::string(" ") + value : std::string()));
+    }
+    return -1;
 }
 
 double loadAverage()

@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -85,9 +86,27 @@ double runPass(const std::vector<size_t>& order, unsigned threads, const Work& w
 Measurement measure(const std::vector<size_t>& order, unsigned threads, int passes, double minimumSeconds,
                     const Work& work, const AfterPass& afterPass);
 
-// Command-line numbers: a factor in (0, 1000] and a count in [1, 1000000].
+// Command-line numbers: a factor in (0, 1000] and a count in [min, max].
 bool parseScale(const char* text, double& value);
-bool parseCount(const char* text, int& value);
+bool parseCount(const char* text, int& value, int min = 1, int max = 1000000);
+
+// One command-line option of a benchmark: its flag, whether a value follows it, and what takes
+// the value (null for a flag without one); false for a bad value. `environment`, when given,
+// names a variable whose value is taken first, as if given before every argument.
+struct Option {
+    const char* flag;
+    bool hasValue;
+    std::function<bool(const char* value)> take;
+    const char* environment = nullptr;
+};
+
+// --scale X (also FOLIMETER_BENCH_SCALE), --passes N and --threads N (up to 256), the options of
+// the benchmarks over a generated corpus.
+std::vector<Option> corpusOptions(double& scale, int& passes, unsigned& threads);
+
+// Reads the arguments with `options` (and -h, --help). Returns -1 when the benchmark is to run;
+// else the status to exit with, `usage` printed: 0 after --help, 2 after a bad argument.
+int parseArguments(int argc, char** argv, const std::vector<Option>& options, const std::string& usage);
 
 double loadAverage();
 

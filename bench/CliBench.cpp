@@ -58,48 +58,24 @@ struct Options {
     bool keep = false;
 };
 
-void printUsage(FILE* out)
-{
-    std::fprintf(out, "usage: folimeter_bench_cli [--scale X] [--passes N] [--threads N] [--cli PATH] [--keep]\n"
-                      "  --scale X    corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; "
-                      "env FOLIMETER_BENCH_SCALE)\n"
-                      "  --passes N   timed passes of each row, the median is shown (default 5)\n"
-                      "  --threads N  counting threads of every row (folimeter-cli --jobs N; default 2)\n"
-                      "  --cli PATH   the folimeter-cli to run (default: the one of this build)\n"
-                      "  --keep       keep the corpus and the list of its paths (for a profiler) and print where\n");
-}
+const char* const kUsage =
+    "usage: folimeter_bench_cli [--scale X] [--passes N] [--threads N] [--cli PATH] [--keep]\n"
+    "  --scale X    corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; env "
+    "FOLIMETER_BENCH_SCALE)\n"
+    "  --passes N   timed passes of each row, the median is shown (default 5)\n"
+    "  --threads N  counting threads of every row (folimeter-cli --jobs N; default 2)\n"
+    "  --cli PATH   the folimeter-cli to run (default: the one of this build)\n"
+    "  --keep       keep the corpus and the list of its paths (for a profiler) and print where\n";
 
-bool parseOptions(int argc, char** argv, Options& options, bool& help)
+std::vector<bench::Option> optionsOf(Options& o)
 {
-    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !bench::parseScale(env, options.scale)) {
-        std::fprintf(stderr, "FOLIMETER_BENCH_SCALE: not a number in (0, 1000]: %s\n", env);
-        return false;
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        int number = 0;
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
-            ++i;
-        } else if (arg == "--passes" && value && bench::parseCount(value, options.passes)) {
-            ++i;
-        } else if (arg == "--threads" && value && bench::parseCount(value, number) && number <= 256) {
-            options.threads = unsigned(number);
-            ++i;
-        } else if (arg == "--keep") {
-            options.keep = true;
-        } else if (arg == "--cli" && value) {
-            options.cli = value;
-            ++i;
-        } else {
-            std::fprintf(stderr, "bad argument: %s\n", arg.c_str());
-            return false;
-        }
-    }
-    return true;
+    std::vector<bench::Option> options = bench::corpusOptions(o.scale, o.passes, o.threads);
+    options.push_back({"--keep", false, [&o](const char*) { return o.keep = true; }});
+    options.push_back({"--cli", true, [&o](const char* v) {
+                           o.cli = v;
+                           return true;
+                       }});
+    return options;
 }
 
 double cpuSeconds(const rusage& usage)
@@ -218,15 +194,8 @@ Timing runCli(const Options& options, const std::vector<QByteArray>& args, const
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const int status = bench::parseArguments(argc, argv, optionsOf(options), kUsage); status >= 0)
+        return status;
     if (::access(options.cli.constData(), X_OK) != 0) {
         std::fprintf(stderr, "no folimeter-cli at %s\n", options.cli.constData());
         return 2;

@@ -71,61 +71,34 @@ struct Options {
     bool programOnly = false;
 };
 
-void printUsage(FILE* out)
-{
-    std::fprintf(out, "usage: folimeter_bench_compare [--scale X] [--max-pages N] [--max-tiff-pages N] [--passes N] "
-                      "[--threads N] [--only TEXT] [--keep] [--program-only]\n"
-                      "  --scale X           corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; "
-                      "env FOLIMETER_BENCH_SCALE)\n"
-                      "  --max-pages N       largest PDF in pages (default 600)\n"
-                      "  --max-tiff-pages N  largest TIFF in images (default 50)\n"
-                      "  --passes N          least timed passes per row, the median is shown (default 5)\n"
-                      "  --threads N         threads of the parallel rows (default 2)\n"
-                      "  --only TEXT         only the kinds whose name holds TEXT (\"PDF office\", \"TIFF\", ...)\n"
-                      "  --keep              leave the corpus folder in place\n"
-                      "  --program-only      time the program's path alone (to profile it)\n");
-}
+const char* const kUsage =
+    "usage: folimeter_bench_compare [--scale X] [--max-pages N] [--max-tiff-pages N] [--passes N] [--threads N]\n"
+    "                               [--only TEXT] [--keep] [--program-only]\n"
+    "  --scale X           corpus size factor, up to 1000 (default 1 = 1,500 PDFs and 1,500 TIFFs; env "
+    "FOLIMETER_BENCH_SCALE)\n"
+    "  --max-pages N       largest PDF in pages (default 600)\n"
+    "  --max-tiff-pages N  largest TIFF in images (default 50)\n"
+    "  --passes N          least timed passes per row, the median is shown (default 5)\n"
+    "  --threads N         threads of the parallel rows (default 2)\n"
+    "  --only TEXT         only the kinds whose name holds TEXT (\"PDF office\", \"TIFF\", ...)\n"
+    "  --keep              leave the corpus folder in place\n"
+    "  --program-only      time the program's path alone (to profile it)\n";
 
-bool parseOptions(int argc, char** argv, Options& options, bool& help)
+std::vector<bench::Option> optionsOf(Options& o)
 {
-    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !bench::parseScale(env, options.scale)) {
-        std::fprintf(stderr, "FOLIMETER_BENCH_SCALE: not a number in (0, 1000]: %s\n", env);
-        return false;
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        int number = 0;
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        } else if (arg == "--keep") {
-            options.keep = true;
-        } else if (arg == "--program-only") {
-            options.programOnly = true;
-        } else if (arg == "--only" && value) {
-            std::erase_if(kKinds, [&](const bench::WeightedKind& kind) {
-                return std::string(kind.name).find(value) == std::string::npos;
-            });
-            kKindCount = kKinds.size();
-            ++i;
-        } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
-            ++i;
-        } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPdfPages)) {
-            ++i;
-        } else if (arg == "--max-tiff-pages" && value && bench::parseCount(value, options.maxTiffPages)) {
-            ++i;
-        } else if (arg == "--passes" && value && bench::parseCount(value, options.passes)) {
-            ++i;
-        } else if (arg == "--threads" && value && bench::parseCount(value, number)) {
-            options.threads = unsigned(number);
-            ++i;
-        } else {
-            std::fprintf(stderr, "bad argument: %s\n", arg.c_str());
-            return false;
-        }
-    }
-    return true;
+    std::vector<bench::Option> options = bench::corpusOptions(o.scale, o.passes, o.threads);
+    options.push_back({"--max-pages", true, [&o](const char* v) { return bench::parseCount(v, o.maxPdfPages); }});
+    options.push_back({"--max-tiff-pages", true, [&o](const char* v) { return bench::parseCount(v, o.maxTiffPages); }});
+    options.push_back({"--keep", false, [&o](const char*) { return o.keep = true; }});
+    options.push_back({"--program-only", false, [&o](const char*) { return o.programOnly = true; }});
+    options.push_back({"--only", true, [](const char* v) {
+                           std::erase_if(kKinds, [&](const bench::WeightedKind& kind) {
+                               return std::string(kind.name).find(v) == std::string::npos;
+                           });
+                           kKindCount = kKinds.size();
+                           return true;
+                       }});
+    return options;
 }
 
 // ---- The readers ----
@@ -296,15 +269,8 @@ const char* verdict(bool met)
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const int status = bench::parseArguments(argc, argv, optionsOf(options), kUsage); status >= 0)
+        return status;
     silenceLibtiff();
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/folimeter-compare-XXXXXX"));

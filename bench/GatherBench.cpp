@@ -114,72 +114,48 @@ struct Options {
     QString writeOnly; // write the tree here and stop (for profiling)
 };
 
-void printUsage(FILE* out)
+std::string usage()
 {
-    std::fprintf(out,
-                 "usage: folimeter_bench_gather [--files N | --scale X] [--threads N] [--runs N]\n"
-                 "                              [--memory-items N] [--stall-files N]\n"
-                 "  --files N         TIFF and PDF files in the tree (default %d)\n"
-                 "  --scale X         the same as --files %d*X (--scale 10: 200,000 files)\n"
-                 "  --threads N       threads of the all-cores job (default: as the window, %d here)\n"
-                 "  --runs N          timed jobs per thread count, the median is shown (default 5)\n"
-                 "  --memory-items N  items of the memory measurement (default 1000000, 0 skips it)\n"
-                 "  --stall-files N   files of the stall check's job (default 100000, 0 skips it)\n"
-                 "  --write-tree DIR  only write the tree into DIR (a new folder) and stop\n",
-                 kDefaultFiles, kDefaultFiles, QThread::idealThreadCount());
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "usage: folimeter_bench_gather [--files N | --scale X] [--threads N] [--runs N]\n"
+                  "                              [--memory-items N] [--stall-files N]\n"
+                  "  --files N         TIFF and PDF files in the tree (default %d)\n"
+                  "  --scale X         the same as --files %d*X (--scale 10: 200,000 files)\n"
+                  "  --threads N       threads of the all-cores job (default: as the window, %d here)\n"
+                  "  --runs N          timed jobs per thread count, the median is shown (default 5)\n"
+                  "  --memory-items N  items of the memory measurement (default 1000000, 0 skips it)\n"
+                  "  --stall-files N   files of the stall check's job (default 100000, 0 skips it)\n"
+                  "  --write-tree DIR  only write the tree into DIR (a new folder) and stop\n",
+                  kDefaultFiles, kDefaultFiles, QThread::idealThreadCount());
+    return text;
 }
 
-bool parseCount(const char* text, int min, int max, int& value)
+std::vector<bench::Option> optionsOf(Options& o)
 {
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < min || parsed > max)
-        return false;
-    value = int(parsed);
-    return true;
-}
-
-bool parseOptions(int argc, char** argv, Options& options, bool& help)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        }
-        if (!value) {
-            std::fprintf(stderr, "bad argument: %s\n", arg.c_str());
-            return false;
-        }
-        ++i;
-        bool ok = false;
-        if (arg == "--files") {
-            ok = parseCount(value, 1, 2000000, options.files);
-        } else if (arg == "--scale") {
-            char* end = nullptr;
-            const double scale = std::strtod(value, &end);
-            ok = end != value && *end == '\0' && std::isfinite(scale) && scale > 0 && scale <= 100;
-            if (ok)
-                options.files = std::max(1, int(std::lround(kDefaultFiles * scale)));
-        } else if (arg == "--threads") {
-            ok = parseCount(value, 1, 256, options.threads);
-        } else if (arg == "--runs") {
-            ok = parseCount(value, 1, 100, options.runs);
-        } else if (arg == "--memory-items") {
-            ok = parseCount(value, 0, 20000000, options.memoryItems);
-        } else if (arg == "--stall-files") {
-            ok = parseCount(value, 0, 2000000, options.stallFiles);
-        } else if (arg == "--write-tree") {
-            options.writeOnly = QString::fromLocal8Bit(value);
-            ok = !options.writeOnly.isEmpty() && !QFileInfo::exists(options.writeOnly);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "bad argument: %s %s\n", arg.c_str(), value);
-            return false;
-        }
-    }
-    return true;
+    const auto count = [](int& value, int min, int max) {
+        return [&value, min, max](const char* v) { return bench::parseCount(v, value, min, max); };
+    };
+    return {
+        {"--files", true, count(o.files, 1, 2000000)},
+        {"--scale", true,
+         [&o](const char* v) {
+             double scale = 0;
+             const bool ok = bench::parseScale(v, scale) && scale <= 100;
+             if (ok)
+                 o.files = std::max(1, int(std::lround(kDefaultFiles * scale)));
+             return ok;
+         }},
+        {"--threads", true, count(o.threads, 1, 256)},
+        {"--runs", true, count(o.runs, 1, 100)},
+        {"--memory-items", true, count(o.memoryItems, 0, 20000000)},
+        {"--stall-files", true, count(o.stallFiles, 0, 2000000)},
+        {"--write-tree", true,
+         [&o](const char* v) {
+             o.writeOnly = QString::fromLocal8Bit(v);
+             return !o.writeOnly.isEmpty() && !QFileInfo::exists(o.writeOnly);
+         }},
+    };
 }
 
 // ---- Memory ----
@@ -761,15 +737,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const int status = bench::parseArguments(argc, argv, optionsOf(options), usage()); status >= 0)
+        return status;
     const int threads = options.threads ? options.threads : std::max(1, QThread::idealThreadCount());
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/folimeter-gather-XXXXXX"));

@@ -71,53 +71,29 @@ struct Options {
     bool tiffOnly = false;
 };
 
-void printUsage(FILE* out)
+std::string usage()
 {
-    std::fprintf(out,
-                 "usage: folimeter_bench_pages [--scale X] [--max-pages N] [--passes N] [--threads N] [--by-kind] "
-                 "[--tiff-only]\n"
-                 "  --scale X      corpus size factor, up to 1000 (default 1 = %d files; env FOLIMETER_BENCH_SCALE)\n"
-                 "  --max-pages N  largest file in pages (default 400)\n"
-                 "  --passes N     least timed passes per row, the median is shown (default 5)\n"
-                 "  --threads N    threads of the parallel rows (default: hardware threads)\n"
-                 "  --by-kind      also time each kind of file alone on one thread\n"
-                 "  --tiff-only    a corpus of the TIFF kinds alone, as many files\n",
-                 kDefaultFiles);
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "usage: folimeter_bench_pages [--scale X] [--max-pages N] [--passes N] [--threads N] [--by-kind] "
+                  "[--tiff-only]\n"
+                  "  --scale X      corpus size factor, up to 1000 (default 1 = %d files; env FOLIMETER_BENCH_SCALE)\n"
+                  "  --max-pages N  largest file in pages (default 400)\n"
+                  "  --passes N     least timed passes per row, the median is shown (default 5)\n"
+                  "  --threads N    threads of the parallel rows (default: hardware threads)\n"
+                  "  --by-kind      also time each kind of file alone on one thread\n"
+                  "  --tiff-only    a corpus of the TIFF kinds alone, as many files\n",
+                  kDefaultFiles);
+    return text;
 }
 
-// Returns false on a bad argument; sets `help` when usage was asked for.
-bool parseOptions(int argc, char** argv, Options& options, bool& help)
+std::vector<bench::Option> optionsOf(Options& o)
 {
-    if (const char* env = std::getenv("FOLIMETER_BENCH_SCALE"); env && *env && !bench::parseScale(env, options.scale)) {
-        std::fprintf(stderr, "FOLIMETER_BENCH_SCALE: not a number in (0, 1000]: %s\n", env);
-        return false;
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        int number = 0;
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        } else if (arg == "--by-kind") {
-            options.byKind = true;
-        } else if (arg == "--tiff-only") {
-            options.tiffOnly = true;
-        } else if (arg == "--scale" && value && bench::parseScale(value, options.scale)) {
-            ++i;
-        } else if (arg == "--max-pages" && value && bench::parseCount(value, options.maxPages)) {
-            ++i;
-        } else if (arg == "--passes" && value && bench::parseCount(value, options.passes)) {
-            ++i;
-        } else if (arg == "--threads" && value && bench::parseCount(value, number)) {
-            options.threads = unsigned(number);
-            ++i;
-        } else {
-            std::fprintf(stderr, "bad argument: %s\n", arg.c_str());
-            return false;
-        }
-    }
-    return true;
+    std::vector<bench::Option> options = bench::corpusOptions(o.scale, o.passes, o.threads);
+    options.push_back({"--max-pages", true, [&o](const char* v) { return bench::parseCount(v, o.maxPages); }});
+    options.push_back({"--by-kind", false, [&o](const char*) { return o.byKind = true; }});
+    options.push_back({"--tiff-only", false, [&o](const char*) { return o.tiffOnly = true; }});
+    return options;
 }
 
 // Mostly short documents, some medium, a few long ones up to `maxPages`.
@@ -192,15 +168,8 @@ void printTable(const std::vector<Row>& rows, size_t fileCount, qint64 pageCount
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const int status = bench::parseArguments(argc, argv, optionsOf(options), usage()); status >= 0)
+        return status;
     const unsigned hardwareThreads = std::max(1u, std::thread::hardware_concurrency());
     const unsigned parallelThreads = options.threads ? options.threads : hardwareThreads;
 
