@@ -7,6 +7,7 @@
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
 #include "model/PageCounter.h"
+#include "model/pdf/FileBytes.h"
 #include "model/pdf/PageTree.h"
 #include "support/Fixtures.h"
 
@@ -223,6 +224,34 @@ TEST_F(HostileFiles, MappedFileCutShorterReadsAsZerosAndSaysSo)
     EXPECT_EQ(mapping.data()[3 * page + 7], 0);
     EXPECT_TRUE(mapping.shrank());
     EXPECT_EQ(mapping.data()[0], 'x');
+}
+
+// A file past the size that is mapped is read through windows: a PDF whose table and trailer lie
+// a hole past its objects counts as qpdf walks it, and with its startxref broken it is rebuilt
+// by a scan that skips the hole.
+TEST_F(HostileFiles, FilesPastTheMappedSizeAreReadThroughWindows)
+{
+    const QByteArray page = "<< /Type /Page /Parent 2 0 R >>";
+    const QByteArray pdf = fixtures::pdfFromObjects(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>", page, page, page});
+    const qsizetype xref = pdf.indexOf("xref\n");
+    const qint64 gap = pdftree::kMappedFileBytes + 4096;
+    for (const bool broken : {false, true}) {
+        QByteArray tail = pdf.mid(xref);
+        tail.replace("startxref\n" + QByteArray::number(xref),
+                     "startxref\n" + QByteArray::number(broken ? 7 : xref + gap));
+        QFile file(path("far.pdf"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(pdf.left(xref)), xref);
+        ASSERT_TRUE(file.resize(xref + gap) && file.seek(xref + gap));
+        ASSERT_EQ(file.write(tail), tail.size());
+        file.close();
+        const ReaderRun run = readerRun(path("far.pdf"));
+        EXPECT_EQ(run.pages, std::optional<quint64>(3)) << broken;
+        if (!broken) {
+            EXPECT_EQ(fixtures::referenceCount(path("far.pdf"), true), 3);
+        }
+    }
 }
 
 // The same bytes twice, so that each copy is counted after its twin, and a tree too deep for
