@@ -59,6 +59,13 @@ QString formatOneDecimal(double value)
     return QString::fromLatin1(buffer);
 }
 
+FileItem::Dates datesOf(const std::optional<platform::ResourceValues>& values)
+{
+    if (!values)
+        return {};
+    return {values->contentModificationDate, values->contentAccessDate, values->creationDate};
+}
+
 } // namespace
 
 std::shared_ptr<FileItem> FileItem::initWithURL(const QUrl& url)
@@ -102,8 +109,7 @@ bool FileItem::measure(bool keepDates)
     if (keepDates) {
         const auto values = platform::resourceValues(m_nativePath);
         m_size = values ? values->allocatedSize : 0;
-        m_keptDates = std::make_shared<const Dates>(
-            values ? Dates{values->contentModificationDate, values->contentAccessDate, values->creationDate} : Dates{});
+        m_keptDates = std::make_shared<const Dates>(datesOf(values));
     }
     return !count.interrupted;
 }
@@ -165,12 +171,7 @@ std::optional<QDateTime> FileItem::dateAccessed() const
 
 FileItem::Dates FileItem::dates() const
 {
-    if (m_keptDates)
-        return *m_keptDates;
-    const auto values = platform::resourceValues(m_nativePath);
-    if (!values)
-        return {};
-    return {values->contentModificationDate, values->contentAccessDate, values->creationDate};
+    return m_keptDates ? *m_keptDates : datesOf(platform::resourceValues(m_nativePath));
 }
 
 bool FileItem::isEqual(const FileItem* other) const

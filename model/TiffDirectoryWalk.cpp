@@ -2,6 +2,7 @@
 
 #include "model/CountingBudget.h"
 #include "model/FileReader.h"
+#include "model/pdf/Meter.h"
 
 #include <QScopeGuard>
 #include <QVarLengthArray>
@@ -156,19 +157,43 @@ std::optional<Layout> readHeader(FileReader& file)
     return layout;
 }
 
+struct Entry {
+    quint16 tag = 0;
+    quint16 type = 0;
+    quint64 count = 0;
+    unsigned char field[8] = {}; // the value or offset, as in the file (4 bytes in a classic file)
+    bool duplicate = false;      // libtiff reads only the first entry of a tag
+};
+
+// The walk's buffers, kept on each thread from file to file so that walking an ordinary file
+// allocates nothing; after a walk each is given up when it grew past what such a file needs.
+// A walk never runs inside another on the same thread.
+struct WalkBuffers {
+    std::unique_ptr<unsigned char[]> bytes; // not zeroed: every byte used is read from the file first
+    size_t bytesCapacity = 0;
+    std::vector<quint64> ascending;
+    std::vector<Entry> entries;
+    std::vector<std::pair<quint16, size_t>> tags;
+
+    void trim() noexcept
+    {
+        if (bytesCapacity > 64 * 1024) {
+            bytes.reset();
+            bytesCapacity = 0;
+        }
+        pdftree::keepAtMost(ascending, 4096);
+        pdftree::keepAtMost(entries, kMaxEntries);
+        pdftree::keepAtMost(tags, kMaxEntries);
+    }
+};
+thread_local WalkBuffers t_buffers;
+
 // The offsets of the directories met so far. A chain written front to back climbs through
 // the file, so an offset past every earlier one is new without a look-up, and the offsets
 // stay sorted for a binary search; only a chain that turns back to a new place costs a hash set.
 class SeenOffsets {
 public:
-    SeenOffsets() : m_ascending(std::move(t_ascending)) { m_ascending.clear(); }
-    ~SeenOffsets()
-    {
-        if (m_ascending.capacity() <= kKept)
-            t_ascending = std::move(m_ascending);
-    }
-    SeenOffsets(const SeenOffsets&) = delete;
-    SeenOffsets& operator=(const SeenOffsets&) = delete;
+    explicit SeenOffsets(std::vector<quint64>& ascending) : m_ascending(ascending) { m_ascending.clear(); }
 
     bool contains(quint64 offset) const
     {
@@ -192,23 +217,17 @@ public:
         }
         m_hashed.emplace(m_ascending.begin(), m_ascending.end());
         m_hashed->insert(offset);
-        m_ascending = {};
+        m_ascending.clear();
     }
 
     quint64 size() const { return m_size; }
 
 private:
-    // The list is kept for the thread's next file up to this many offsets.
-    static constexpr size_t kKept = 4096;
-    static thread_local std::vector<quint64> t_ascending;
-
-    std::vector<quint64> m_ascending;
+    std::vector<quint64>& m_ascending;
     quint64 m_highest = 0;
     std::optional<std::unordered_set<quint64>> m_hashed;
     quint64 m_size = 0;
 };
-
-thread_local std::vector<quint64> SeenOffsets::t_ascending;
 
 // Bytes of the file by offset. The start of the file, which the file reader's window holds once
 // the header is read, comes through the reader; anything else straight from the file into a
@@ -217,19 +236,10 @@ thread_local std::vector<quint64> SeenOffsets::t_ascending;
 // together 16 KiB at a time.
 class FileBytes {
 public:
-    explicit FileBytes(FileReader& file)
-        : m_file(file), m_size(file.size()), m_buffer(std::move(t_buffer)), m_capacity(std::exchange(t_capacity, 0))
+    FileBytes(FileReader& file, std::unique_ptr<unsigned char[]>& buffer, size_t& capacity)
+        : m_file(file), m_size(file.size()), m_buffer(buffer), m_capacity(capacity)
     {
     }
-    ~FileBytes()
-    {
-        if (m_capacity <= kKeptBytes) {
-            t_buffer = std::move(m_buffer);
-            t_capacity = m_capacity;
-        }
-    }
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
 
     quint64 size() const { return m_size; }
 
@@ -259,10 +269,6 @@ private:
     static constexpr quint64 kHeadBytes = 16 * 1024;
     static constexpr size_t kSmallRead = 512;
     static constexpr size_t kNearRead = 16 * 1024;
-    // The buffer is kept for the thread's next file up to this size.
-    static constexpr size_t kKeptBytes = 64 * 1024;
-    static thread_local std::unique_ptr<unsigned char[]> t_buffer;
-    static thread_local size_t t_capacity;
 
     size_t readDirect(quint64 offset, size_t wanted)
     {
@@ -272,21 +278,10 @@ private:
 
     FileReader& m_file;
     quint64 m_size;
-    std::unique_ptr<unsigned char[]> m_buffer;
-    size_t m_capacity = 0;
+    std::unique_ptr<unsigned char[]>& m_buffer;
+    size_t& m_capacity;
     quint64 m_start = 0;
     size_t m_length = 0;
-};
-
-thread_local std::unique_ptr<unsigned char[]> FileBytes::t_buffer;
-thread_local size_t FileBytes::t_capacity = 0;
-
-struct Entry {
-    quint16 tag = 0;
-    quint16 type = 0;
-    quint64 count = 0;
-    unsigned char field[8] = {}; // the value or offset, as in the file (4 bytes in a classic file)
-    bool duplicate = false;      // libtiff reads only the first entry of a tag
 };
 
 // How reading a value went, as libtiff's TIFFReadDirEntry* functions end: Count is their
@@ -883,7 +878,7 @@ Verdict DirectoryCheck::sizes()
 class ChainWalk {
 public:
     ChainWalk(FileReader& file, CountingBudget& budget, const Layout& layout)
-        : m_bytes(file), m_budget(budget), m_layout(layout)
+        : m_bytes(file, t_buffers.bytes, t_buffers.bytesCapacity), m_budget(budget), m_layout(layout)
     {
     }
 
@@ -898,12 +893,8 @@ public:
         // The first directory is read with a small read (or from the reader's window at the
         // start of the file): most files are one page.
         std::optional<quint64> previous;
-        SeenOffsets seen;
-        std::vector<Entry> entries = std::move(t_entries);
-        const auto keep = qScopeGuard([&] {
-            if (entries.capacity() <= kMaxEntries)
-                t_entries = std::move(entries);
-        });
+        SeenOffsets seen(t_buffers.ascending);
+        std::vector<Entry>& entries = t_buffers.entries;
         for (;;) {
             if (!m_budget.poll())
                 return std::nullopt;
@@ -982,15 +973,11 @@ private:
         }
     }
 
-    static thread_local std::vector<Entry> t_entries; // kept for the thread's next file
-
     FileBytes m_bytes;
     CountingBudget& m_budget;
     const Layout& m_layout;
-    std::vector<std::pair<quint16, size_t>> m_tags;
+    std::vector<std::pair<quint16, size_t>>& m_tags = t_buffers.tags;
 };
-
-thread_local std::vector<Entry> ChainWalk::t_entries;
 
 } // namespace
 
@@ -1001,6 +988,7 @@ std::optional<quint32> walkTiffDirectories(FileReader& file, CountingBudget& bud
     const std::optional<Layout> layout = readHeader(file);
     if (!layout)
         return 0;
+    const auto trim = qScopeGuard([] { t_buffers.trim(); });
     try {
         return ChainWalk(file, budget, *layout).run();
     } catch (const std::bad_alloc&) {
