@@ -18,14 +18,6 @@
 
 namespace {
 
-// The extension as written (after the last "." of the last component), empty when none.
-QByteArrayView extensionOf(QByteArrayView name)
-{
-    const qsizetype slash = name.lastIndexOf('/');
-    const qsizetype dot = name.lastIndexOf('.');
-    return dot > slash ? name.sliced(dot + 1) : QByteArrayView();
-}
-
 QByteArray nativePathOfUrl(const QUrl& url)
 {
     return FileItem::absoluteNativePath(FileItem::nativePathOfUrl(url));
@@ -147,7 +139,7 @@ bool FileSystemHelper::hasAllowedExtension(QByteArrayView path)
             types.push_back(type.toUtf8());
         return types;
     }();
-    const QByteArrayView extension = extensionOf(path);
+    const QByteArrayView extension = FileItem::nativePathParts(path).extension;
     return std::any_of(allowed.begin(), allowed.end(), [&](const QByteArray& t) { return extension == t; });
 }
 

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <charconv>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -24,15 +25,12 @@ struct PathParts {
 PathParts partsOf(const FileItem& item)
 {
     const QByteArray& bytes = item.nativePath();
-    const qsizetype slash = bytes.lastIndexOf('/');
-    const qsizetype dot = bytes.lastIndexOf('.');
+    const FileItem::NativePathParts native = FileItem::nativePathParts(bytes);
     PathParts parts;
     parts.path = decodeSurrogateEscape(bytes);
-    parts.name = decodeSurrogateEscape(QByteArrayView(bytes).sliced(slash + 1));
-    parts.location = bytes.isEmpty() ? QString()
-                     : slash <= 0    ? QStringLiteral("/")
-                                     : decodeSurrogateEscape(QByteArrayView(bytes).first(slash));
-    parts.type = dot > slash ? decodeSurrogateEscape(QByteArrayView(bytes).sliced(dot + 1)) : QString();
+    parts.name = decodeSurrogateEscape(native.name);
+    parts.location = bytes.isEmpty() ? QString() : decodeSurrogateEscape(native.folder);
+    parts.type = native.extension.isEmpty() ? QString() : decodeSurrogateEscape(native.extension);
     return parts;
 }
 
@@ -41,7 +39,11 @@ PathParts partsOf(const FileItem& item)
 // character, so the bytes are looked at as they are.
 void appendField(QByteArray& out, QByteArrayView value, QByteArrayView special)
 {
-    if (!std::any_of(value.begin(), value.end(), [&](char c) { return c == '"' || special.contains(c); })) {
+    // Every special character is a control character or punctuation below 'A'.
+    const auto isSpecial = [&](char c) {
+        return static_cast<unsigned char>(c) < 'A' && (c == '"' || special.contains(c));
+    };
+    if (!std::any_of(value.begin(), value.end(), isSpecial)) {
         out += value;
         return;
     }
@@ -97,6 +99,24 @@ bool appendUtcText(QByteArray& out, const QDateTime& date, char separator)
     return true;
 }
 
+void appendNumber(QByteArray& out, qint64 value)
+{
+    char text[24];
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, end - text);
+}
+
+// Appends the size as FileItem::sizeText writes it; the usual "N KB" without making a QString.
+void appendSizeText(QByteArray& out, qint64 bytes)
+{
+    if (const auto kilobytes = FileItem::wholeKilobytes(bytes)) {
+        appendNumber(out, *kilobytes);
+        out += " KB";
+    } else {
+        out += FileItem::sizeText(bytes).toUtf8();
+    }
+}
+
 // Appends dateText's bytes.
 void appendDateText(QByteArray& out, const std::optional<QDateTime>& date)
 {
@@ -116,27 +136,21 @@ void appendDelimitedLine(QByteArray& out, const FileItem& item, char separator)
     // Spreadsheet programs read a quoted field as one cell, so a name holding a separator or a
     // line break no longer shifts the columns or splits the row.
     const QByteArrayView special = separator == '\t' ? QByteArrayView("\t\r\n") : QByteArrayView(",\r\n");
-    const QByteArrayView bytes = item.nativePath();
-    const qsizetype slash = bytes.lastIndexOf('/');
-    const qsizetype dot = bytes.lastIndexOf('.');
+    const FileItem::NativePathParts parts = FileItem::nativePathParts(item.nativePath());
     const FileItem::Dates dates = item.dates();
-    appendField(out, bytes.sliced(slash + 1), special);
+    appendField(out, parts.name, special);
     out += separator;
-    out += QByteArray::number(item.pages());
+    appendNumber(out, item.pages());
     out += separator;
-    appendField(out, item.sizeInKB().toUtf8(), special);
+    appendSizeText(out, item.size()); // digits, a point, a space and letters: never quoted
     out += separator;
-    appendField(out, dot > slash ? bytes.sliced(dot + 1) : QByteArrayView(), special);
+    appendField(out, parts.extension, special);
     for (const auto* date : {&dates.modified, &dates.accessed, &dates.created}) {
         out += separator;
         appendDateText(out, *date);
     }
     out += separator;
-    appendField(out,
-                bytes.isEmpty() ? QByteArrayView()
-                : slash <= 0    ? QByteArrayView("/")
-                                : bytes.first(slash),
-                special);
+    appendField(out, parts.folder, special);
     out += separator == '\t' ? QByteArrayView("\n") : QByteArrayView("\r\n");
 }
 

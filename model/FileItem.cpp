@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <locale.h>
 
 QByteArray FileItem::absoluteNativePath(const QByteArray& path)
@@ -124,29 +125,37 @@ QString FileItem::path() const
     return QFile::decodeName(m_nativePath);
 }
 
+FileItem::NativePathParts FileItem::nativePathParts(QByteArrayView path)
+{
+    const auto* slashAt =
+        static_cast<const char*>(path.isEmpty() ? nullptr : ::memrchr(path.data(), '/', size_t(path.size())));
+    const qsizetype slash = slashAt ? slashAt - path.data() : -1;
+    NativePathParts parts;
+    parts.name = path.sliced(slash + 1);
+    parts.folder = path.isEmpty() ? QByteArrayView() : slash <= 0 ? QByteArrayView("/") : path.first(slash);
+    const auto* dotAt = static_cast<const char*>(
+        parts.name.isEmpty() ? nullptr : ::memrchr(parts.name.data(), '.', size_t(parts.name.size())));
+    if (dotAt)
+        parts.extension = parts.name.sliced(dotAt - parts.name.data() + 1);
+    return parts;
+}
+
 QString FileItem::name() const
 {
-    const qsizetype slash = m_nativePath.lastIndexOf('/');
-    return QFile::decodeName(m_nativePath.mid(slash + 1));
+    return QFile::decodeName(nativePathParts(m_nativePath).name.toByteArray());
 }
 
 QString FileItem::location() const
 {
     if (m_nativePath.isEmpty())
         return QString("");
-    const qsizetype slash = m_nativePath.lastIndexOf('/');
-    if (slash <= 0)
-        return QStringLiteral("/");
-    return QFile::decodeName(m_nativePath.left(slash));
+    return QFile::decodeName(nativePathParts(m_nativePath).folder.toByteArray());
 }
 
 QString FileItem::type() const
 {
-    const qsizetype slash = m_nativePath.lastIndexOf('/');
-    const qsizetype dot = m_nativePath.lastIndexOf('.');
-    if (dot <= slash)
-        return QString("");
-    return QFile::decodeName(m_nativePath.mid(dot + 1));
+    const QByteArrayView extension = nativePathParts(m_nativePath).extension;
+    return extension.isEmpty() ? QString("") : QFile::decodeName(extension.toByteArray());
 }
 
 QString FileItem::typeToUpper() const
@@ -214,24 +223,45 @@ QVariant FileItem::displayField(const QString& identifier) const
     return QString("");
 }
 
+namespace {
+
+struct ScaledSize {
+    float value;
+    int unit; // 0 B, 1 KB, 2 MB, 3 GB, 4 TB
+};
+
+// Single precision on purpose: the texts are defined by float arithmetic.
+ScaledSize scaledSize(qint64 bytes)
+{
+    constexpr int lastUnit = 4;
+    ScaledSize scaled{float(bytes), 0};
+    while (scaled.value > 1000.0f && scaled.unit < lastUnit) {
+        scaled.value = scaled.value / 1000.0f;
+        ++scaled.unit;
+    }
+    return scaled;
+}
+
+} // namespace
+
+std::optional<qint64> FileItem::wholeKilobytes(qint64 bytes)
+{
+    if (scaledSize(bytes).unit > 1)
+        return std::nullopt;
+    return qint64(std::roundf(float(bytes) / 1000.0f));
+}
+
 QString FileItem::sizeText(qint64 bytes)
 {
     static const char* const units[] = {"B", "KB", "MB", "GB", "TB"};
-    constexpr int lastUnit = 4;
-    // Single precision on purpose: the texts are defined by float arithmetic.
-    float v = float(bytes);
-    int i = 0;
-    while (v > 1000.0f && i < lastUnit) {
-        v = v / 1000.0f;
-        ++i;
-    }
-    if (i <= 1)
-        return QStringLiteral("%1 KB").arg(qint64(std::roundf(float(bytes) / 1000.0f)));
-    const QString number = formatOneDecimal(double(v));
+    if (const auto kilobytes = wholeKilobytes(bytes))
+        return QString::number(*kilobytes) + QLatin1String(" KB");
+    const ScaledSize scaled = scaledSize(bytes);
+    const QString number = formatOneDecimal(double(scaled.value));
     const qsizetype point = number.indexOf(QLatin1Char('.'));
     if (point >= 0 && point + 1 < number.size() && number.at(point + 1) == QLatin1Char('0'))
-        return number.left(point) + QLatin1Char(' ') + QLatin1String(units[i]);
-    return number + QLatin1Char(' ') + QLatin1String(units[i]);
+        return number.left(point) + QLatin1Char(' ') + QLatin1String(units[scaled.unit]);
+    return number + QLatin1Char(' ') + QLatin1String(units[scaled.unit]);
 }
 
 std::shared_ptr<FileItem> FileItem::makeForTesting(const QByteArray& nativePath, qint32 pages, qint64 size,

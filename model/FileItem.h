@@ -80,6 +80,17 @@ public:
     // (factors of 1000, a trailing ".0" dropped).
     static QString sizeText(qint64 bytes);
 
+    // The parts of a native path, as views into it: the name after the last '/', the folder
+    // before it ("/" for a file in the root or a bare name, empty for an empty path), and the
+    // extension after the name's last '.' (empty when it has none).
+    struct NativePathParts {
+        QByteArrayView name, folder, extension;
+    };
+    static NativePathParts nativePathParts(QByteArrayView path);
+    // The size in whole kilobytes when sizeText writes it as "N KB" (up to about a megabyte),
+    // else none.
+    static std::optional<qint64> wholeKilobytes(qint64 bytes);
+
     // `path` made absolute against the current folder, joined as written (no cleaning).
     static QByteArray absoluteNativePath(const QByteArray& path);
 

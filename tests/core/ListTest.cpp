@@ -82,6 +82,9 @@ TEST(FileItem, EqualityAndTextsComeFromThePathAsWritten)
         {"/data/Scans.v2/report.final.TIFF", "report.final.TIFF", "/data/Scans.v2", "TIFF"},
         {"/data.d/README", "README", "/data.d", ""},
         {"/a.pdf", "a.pdf", "/", "pdf"},
+        {"b.tif", "b.tif", "/", "tif"},
+        {"/x/b.", "b.", "/x", ""},
+        {"/x/.tif", ".tif", "/x", "tif"},
         {"", "", "", ""}};
     for (const auto& [path, name, location, type] : cases) {
         const auto item = FileItem::makeForTesting(path, 2, 0);
