@@ -172,6 +172,17 @@ TEST_F(Cli, NamesThatAreNotUtf8AndAClosedOutput)
     EXPECT_TRUE(run.err.contains("cannot write standard output: Bad file descriptor (standard output is closed)"));
 }
 
+// No library is looked for in the folder the program runs in: a folder of scans holding files
+// named as libraries cannot take it over.
+TEST_F(Cli, LoadsNoLibraryFromTheCurrentFolder)
+{
+    for (const char* name : {"libQt6Core.so.6", "libz.so.1", "libcrypto.so.3", "libstdc++.so.6", "libc.so.6"})
+        ASSERT_TRUE(fixtures::writeBytes(root + "/" + name, "not a library"));
+    const CliRun run = runCli({"a.tif"}, {}, root);
+    EXPECT_EQ(run.code, 0) << run.err.data();
+    EXPECT_EQ(namesAndPages(run.out), "a.tif 3");
+}
+
 // Each form read back by a parser: names with a comma, quotes, a tab, a line break or a byte
 // that is not UTF-8 come back as their bytes, with their pages and type.
 TEST_F(Cli, EachFormatReadsBackWithoutLoss)
