@@ -153,9 +153,12 @@ const std::vector<OddPdf>& oddPdfs()
                             "null",
                             "<< /Type /XRef /Size 7 /Index [5 1] /W [1 2 1] /Length 4 >>\nstream\n" +
                                 QByteArray("\x02\0\x04\0", 4) + "\nendstream"});
+        hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
+        // As writers make them, the object in a stream listed free in the table; and left out of it.
+        const QByteArray hybridListedFree = replaced(
+            hybrid, hybrid.mid(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 18), "0000000000 65535 f");
         hybrid.replace(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 20, "6 1\n");
         hybrid.replace("xref\n0 7\n", "xref\n0 5\n");
-        hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
         // The cross-reference stream's rows deflated, its filter in a one-item array, its parameters in an empty one.
         const qsizetype rowsAt = streams.lastIndexOf(">>\nstream\n") + 10;
         const QByteArray rows = qCompress(streams.mid(rowsAt, streams.lastIndexOf("\nendstream") - rowsAt)).mid(4);
@@ -227,6 +230,7 @@ const std::vector<OddPdf>& oddPdfs()
             {"update loop over a table", looped[0], true},
             {"update loop over a stream", looped[1], true, 3},
             {"hybrid", hybrid, true},
+            {"hybrid, its object in a stream listed free", hybridListedFree, true},
             {"hybrid without its stream", replaced(hybrid, "/XRefStm", "/NoXRefStm"), true},
             {"streams", streams, true},
             {"offsets shifted", replaced(table, "%PDF-1.7\n", "%PDF-1.7\n% every offset is now 40 bytes short\n"),
