@@ -62,7 +62,7 @@ std::atomic_int g_startFailures{0};
 std::atomic<qint64> g_peakKiB{0};
 
 // For scripts/robustness-report.sh: with FOLIMETER_PEAK_REPORT naming a file, the program
-// appends to it at exit its own peak resident set and its helpers' highest, in KiB
+// appends to it at exit (or quick_exit) its own peak resident set and its helpers' highest, in KiB
 // ("program 41234 helpers 5120"). Nothing else reads it.
 void writePeakReport()
 {
@@ -76,8 +76,10 @@ void writePeakReport()
 }
 
 [[maybe_unused]] const bool g_peakReport = [] {
-    if (std::getenv("FOLIMETER_PEAK_REPORT"))
+    if (std::getenv("FOLIMETER_PEAK_REPORT")) {
         std::atexit(writePeakReport);
+        std::at_quick_exit(writePeakReport); // folimeter-cli ends that way
+    }
     return true;
 }();
 

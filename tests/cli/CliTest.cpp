@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -174,13 +175,18 @@ TEST_F(Cli, NamesThatAreNotUtf8AndAClosedOutput)
 
 // No library is looked for in the folder the program runs in: a folder of scans holding files
 // named as libraries cannot take it over.
-TEST_F(Cli, LoadsNoLibraryFromTheCurrentFolder)
+TEST_F(Cli, IgnoresLibrariesInItsFolderAndLeavesThePeakReport)
 {
     for (const char* name : {"libQt6Core.so.6", "libz.so.1", "libcrypto.so.3", "libstdc++.so.6", "libc.so.6"})
         ASSERT_TRUE(fixtures::writeBytes(root + "/" + name, "not a library"));
     const CliRun run = runCli({"a.tif"}, {}, root);
     EXPECT_EQ(run.code, 0) << run.err.data();
     EXPECT_EQ(namesAndPages(run.out), "a.tif 3");
+    // The peaks the robustness script reads are written at the end of a run.
+    runCli({}, {}, root, "FOLIMETER_PEAK_REPORT=" + dir.filePath("peaks") + " \"$0\" a.tif");
+    EXPECT_TRUE(QRegularExpression("^program [1-9][0-9]* helpers [0-9]+\n$")
+                    .match(QString::fromUtf8(fixtures::readBytes(dir.filePath("peaks"))))
+                    .hasMatch());
 }
 
 // Each form read back by a parser: names with a comma, quotes, a tab, a line break or a byte
