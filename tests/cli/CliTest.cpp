@@ -121,6 +121,10 @@ TEST_F(Cli, ListsWhatTheWindowExportsForTheSameDrop)
         EXPECT_TRUE(run.err.startsWith(QByteArray::number(listed.count(',') + 1) + " Total file(s)")) << run.err.data();
     }
     EXPECT_EQ(fixtures::readBytes(output), windowExport(root));
+    // A list of paths, the last line without its line end.
+    ASSERT_TRUE(fixtures::writeBytes(dir.filePath("list.txt"),
+                                     QFile::encodeName(root + "/a.tif\n" + root + "/d.pdf\n" + root + "/sub/s.tif")));
+    EXPECT_EQ(namesAndPages(runCli({"--list", dir.filePath("list.txt")}).out), "a.tif 3, d.pdf 4, s.tif 5");
 }
 
 TEST_F(Cli, FailuresAndBadUsageAreReported)

@@ -85,6 +85,7 @@ TEST(FileItem, EqualityAndTextsComeFromThePathAsWritten)
         {"b.tif", "b.tif", "/", "tif"},
         {"/x/b.", "b.", "/x", ""},
         {"/x/.tif", ".tif", "/x", "tif"},
+        {"x/b.tif", "b.tif", "x", "tif"},
         {"", "", "", ""}};
     for (const auto& [path, name, location, type] : cases) {
         const auto item = FileItem::makeForTesting(path, 2, 0);
