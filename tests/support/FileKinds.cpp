@@ -155,8 +155,8 @@ const std::vector<OddPdf>& oddPdfs()
                                 QByteArray("\x02\0\x04\0", 4) + "\nendstream"});
         hybrid.replace("/Root 1 0 R", "/Root 1 0 R /XRefStm " + QByteArray::number(hybrid.indexOf("6 0 obj")));
         // As writers make them, the object in a stream listed free in the table; and left out of it.
-        const QByteArray hybridListedFree = replaced(
-            hybrid, hybrid.mid(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 18), "0000000000 65535 f");
+        const QByteArray hybridListedFree =
+            replaced(hybrid, hybrid.mid(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 18), "0000000000 65535 f");
         hybrid.replace(hybrid.indexOf("xref\n0 7\n") + 9 + 20 * 5, 20, "6 1\n");
         hybrid.replace("xref\n0 7\n", "xref\n0 5\n");
         // The cross-reference stream's rows deflated, its filter in a one-item array, its parameters in an empty one.
