@@ -226,6 +226,7 @@ Measurement measure(const std::vector<size_t>& order, unsigned threads, int pass
     afterPass(order);
     std::vector<double> times;
     double cpu = 0, wall = 0;
+    const double stealStart = stealSeconds();
     for (int p = 0; p < passes || (wall < minimumSeconds && p < kMaximumPasses); ++p) {
         const double cpuStart = processCpuSeconds();
         times.push_back(runPass(order, threads, work));
@@ -236,7 +237,9 @@ Measurement measure(const std::vector<size_t>& order, unsigned threads, int pass
     std::sort(times.begin(), times.end());
     const size_t n = times.size();
     const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-    return {median, times.front(), wall > 0 ? cpu / wall : 0, int(n)};
+    const double processors = std::max(1u, std::thread::hardware_concurrency());
+    return {median, times.front(), wall > 0 ? cpu / wall : 0, int(n),
+            wall > 0 ? (stealSeconds() - stealStart) / (wall * processors) : 0};
 }
 
 bool parseScale(const char* text, double& value)
@@ -297,6 +300,20 @@ int parseArguments(int argc, char** argv, const std::vector<Option>& options, co
             return bad(arg + (value ? std::string(" ") + value : std::string()));
     }
     return -1;
+}
+
+double stealSeconds()
+{
+    // "cpu  user nice system idle iowait irq softirq steal ...", in clock ticks.
+    std::FILE* stat = std::fopen("/proc/stat", "re");
+    if (!stat)
+        return 0;
+    unsigned long long ticks[8] = {};
+    const int read = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &ticks[0], &ticks[1], &ticks[2],
+                                 &ticks[3], &ticks[4], &ticks[5], &ticks[6], &ticks[7]);
+    std::fclose(stat);
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    return read == 8 && perSecond > 0 ? double(ticks[7]) / double(perSecond) : 0;
 }
 
 double loadAverage()

@@ -72,7 +72,12 @@ struct Measurement {
     double minSeconds = 0;
     double cpuPerWall = 0; // busy threads on average over the timed passes
     int passes = 0;
+    double steal = 0; // share of the machine's processors the host took (steal time) meanwhile
 };
+
+// Processor time the host has taken from this virtual machine since boot (the steal time of
+// /proc/stat), in seconds: a benchmark's figures mean little while it grows. 0 where unknown.
+double stealSeconds();
 
 using Work = std::function<void(size_t)>;
 using AfterPass = std::function<void(const std::vector<size_t>&)>;

@@ -263,6 +263,8 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     std::vector<Timing> path, folder, list;
+    const double stealStart = bench::stealSeconds();
+    const auto timingStart = std::chrono::steady_clock::now();
     for (int pass = 0; pass <= options.passes && problem.empty(); ++pass) {
         const double cpuStart = ownAndChildrenCpuSeconds();
         const double wall = bench::runPass(all, options.threads, countingPath);
@@ -319,7 +321,11 @@ int main(int argc, char** argv)
     const double ownList = row("(c) folimeter-cli --jobs N --list FILE", list);
     std::printf("\nTarget: the command line's own cost (b - a) / b <= %.0f%%: folder %.1f%%, list %.1f%%  %s\n",
                 kTargetOwnCost * 100, ownFolder * 100, ownList * 100, met ? "met" : "MISSED");
-    std::printf("Every count and total correct in every pass: yes (load average %.2f at the end)\n",
-                bench::loadAverage());
+    const double timed = std::chrono::duration<double>(std::chrono::steady_clock::now() - timingStart).count();
+    std::printf("Every count and total correct in every pass: yes (load average %.2f at the end; the host took %.0f%% "
+                "of the processors meanwhile, steal time)\n",
+                bench::loadAverage(),
+                (bench::stealSeconds() - stealStart) * 100 /
+                    (timed * std::max(1u, std::thread::hardware_concurrency())));
     return 0;
 }

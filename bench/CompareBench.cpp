@@ -414,7 +414,9 @@ int main(int argc, char** argv)
                 fixtures::referenceReaders().constData());
     std::printf("Timing: median and best of at least %d passes (and %.1f s) after a warm-up pass, warm page cache\n",
                 options.passes, kMinimumSeconds);
-    std::printf("        %u hardware threads, load average %.2f at start\n\n", hardwareThreads, bench::loadAverage());
+    std::printf("        %u hardware threads, load average %.2f at start; Steal: the share of the machine's\n"
+                "        processors the host took during a row's timed passes (a virtual machine's steal time)\n\n",
+                hardwareThreads, bench::loadAverage());
     std::fflush(stdout);
 
     std::vector<size_t> all(files.size());
@@ -478,9 +480,9 @@ int main(int argc, char** argv)
         return size_t(std::count(reader.mismatched.begin(), reader.mismatched.end(), 1));
     };
 
-    std::printf("%-30s %7s %6s %10s %10s %10s %11s %8s %8s %10s\n", "Reader", "Threads", "Passes", "Median ms",
-                "Best ms", "Files/s", "Pages/s", "x MuPDF", "CPU/wall", "Wrong");
-    std::printf("%s\n", std::string(119, '-').c_str());
+    std::printf("%-30s %7s %6s %10s %10s %10s %11s %8s %8s %6s %10s\n", "Reader", "Threads", "Passes", "Median ms",
+                "Best ms", "Files/s", "Pages/s", "x MuPDF", "CPU/wall", "Steal", "Wrong");
+    std::printf("%s\n", std::string(126, '-').c_str());
     for (const Row& row : rows) {
         const Reader& reader = readers[row.reader];
         const double s = row.time.medianSeconds;
@@ -490,9 +492,9 @@ int main(int argc, char** argv)
         char wrong[24] = "-";
         if (reader.count)
             std::snprintf(wrong, sizeof wrong, "%zu", mismatches(reader));
-        std::printf("%-30s %7u %6d %10.1f %10.1f %10.0f %11.0f %8s %8.2f %10s\n", reader.name.c_str(), row.threads,
-                    row.time.passes, s * 1e3, row.time.minSeconds * 1e3, double(files.size()) / s,
-                    double(truePages) / s, ratio, row.time.cpuPerWall, wrong);
+        std::printf("%-30s %7u %6d %10.1f %10.1f %10.0f %11.0f %8s %8.2f %5.0f%% %10s\n", reader.name.c_str(),
+                    row.threads, row.time.passes, s * 1e3, row.time.minSeconds * 1e3, double(files.size()) / s,
+                    double(truePages) / s, ratio, row.time.cpuPerWall, row.time.steal * 100, wrong);
     }
 
     // Wrong counts by kind, for the kinds where any reader is wrong.
