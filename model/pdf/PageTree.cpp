@@ -122,15 +122,16 @@ public:
     {
         if (m_bytes.size() < 16 || !m_bytes.load())
             return {};
-        const std::optional<quint64> header = headerOffset();
-        if (!header)
-            return {};
         // qpdf counts the offsets of a file with bytes before its header from the header; some
         // writers count them from the file's first byte. Whichever reads as cross-reference data
-        // is taken; the second is not qpdf's rule, so its answer is marked as a repair's.
-        bool fromStart = false;
-        bool usable = m_xref.read(*header);
-        if (!usable && *header > 0)
+        // is taken; the second is not qpdf's rule, so its answer is marked as a repair's. With no
+        // header where qpdf looks for one, qpdf warns and reads the file from its first byte, as
+        // repairing viewers do: so does this, and its answer is a repair's too.
+        const std::optional<quint64> found = headerOffset();
+        const quint64 header = found.value_or(0);
+        bool fromStart = !found;
+        bool usable = m_xref.read(header);
+        if (!usable && header > 0)
             usable = fromStart = m_xref.read(0);
         if (usable) {
             const Trailer& t = m_xref.trailer();

@@ -257,7 +257,8 @@ const std::vector<OddPdf>& oddPdfs()
             {"bytes before the header, offsets from the first byte", absolute, true},
             {"bytes before the header, offsets from neither",
              mail + replaced(table, "%PDF-1.7\n", "%PDF-1.7\n" + shifted), true},
-            {"header past the first 1,024 bytes", QByteArray(1024, '\n') + table, false},
+            {"header past the first 1,024 bytes", QByteArray(1024, '\n') + table, true},
+            {"no header", replaced(table, "%PDF-1.7\n", "%PDX-1.7\n"), true},
         };
     }();
     return pdfs;

@@ -436,9 +436,9 @@ QString writeStuckTree(const QString& parent)
         pages += number(i) + " 0 obj << /Type /Page /Parent 2 0 R >> endobj\n";
     }
     const QByteArray pdf =
-        QByteArray(1100, ' ') +
-        "\n%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " +
-        number(kPages) + " /Kids [" + kids + "] >> endobj\n" + pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
+        "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Count " + number(kPages) +
+        " /Kids [<< /Type /Pages /Parent 2 0 R /Count " + number(kPages) + " /Kids [" + kids + "] >>] >> endobj\n" +
+        pages + "trailer << /Root 1 0 R >>\n%%EOF\n";
     return writeBytes(folder + "/b-slow.pdf", pdf) ? folder : QString();
 }
 

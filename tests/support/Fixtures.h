@@ -166,8 +166,8 @@ QByteArray readBytes(const QString& path);
 
 // Makes folder "stuck" in `parent` holding a one-page PDF, then one whose count takes qpdf
 // seconds: 300,000 pages and no cross-reference table, which qpdf must rebuild before it walks
-// the page tree, and a line before the header too long for the program's own reader to look
-// past, which makes it leave the file to qpdf at once. The counter gives it up at its
+// the page tree, and an inner node written in place in its parent's /Kids, which the program's
+// own reader leaves to qpdf as soon as it meets it. The counter gives it up at its
 // processor-time bound (2 s), so it stays slow either way. Returns the folder, or an empty
 // string on failure.
 QString writeStuckTree(const QString& parent);
