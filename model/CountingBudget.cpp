@@ -3,7 +3,11 @@
 #include <pthread.h>
 #include <time.h>
 
+#include <atomic>
+
 namespace {
+
+std::atomic_bool g_stopped{false};
 
 // Stack kept free below the floor for the frames that run after the bound is hit.
 constexpr std::size_t kStackReserve = 256 * 1024;
@@ -60,10 +64,22 @@ void CountingBudget::fail(Bound bound) noexcept
         m_exceeded = bound;
 }
 
+void CountingBudget::stopAll() noexcept
+{
+    g_stopped = true;
+}
+
+void CountingBudget::resumeAll() noexcept
+{
+    g_stopped = false;
+}
+
 bool CountingBudget::readClock() noexcept
 {
     m_work = 0;
-    if (threadCpuNanoseconds() - m_cpuStart > m_limits.cpuNanoseconds)
+    if (g_stopped.load(std::memory_order_relaxed))
+        fail(Bound::Stopped);
+    else if (threadCpuNanoseconds() - m_cpuStart > m_limits.cpuNanoseconds)
         fail(Bound::Time);
     return m_exceeded == Bound::None;
 }
@@ -97,6 +113,8 @@ QString CountingBudget::describe(Bound bound, const Limits& limits)
         return QStringLiteral("counting needed more than %1 MB of memory").arg(limits.memoryBytes / (1024 * 1024));
     case Bound::Depth:
         return QStringLiteral("the file nests its structures too deeply");
+    case Bound::Stopped:
+        return QStringLiteral("counting was stopped");
     case Bound::None:
         break;
     }

@@ -18,7 +18,8 @@ public:
         std::size_t stackBytes; // deepest the stack may grow below the point the budget starts
     };
 
-    enum class Bound { None, Time, Memory, Depth };
+    // Stopped: not a bound of the file's but Cancel or quit (stopAll()).
+    enum class Bound { None, Time, Memory, Depth, Stopped };
 
     // Starts the clock on the calling thread, the one the budget is used on.
     explicit CountingBudget(const Limits& limits);
@@ -59,6 +60,11 @@ public:
     QString reason() const { return describe(m_exceeded, m_limits); }
     // The log's words for `bound` under `limits`; empty for None.
     static QString describe(Bound bound, const Limits& limits);
+
+    // Cancel and quit: every budget in use passes Bound::Stopped at its next clock reading, and
+    // every one started until resumeAll() at its first (CountingWorker::stopAll() calls these).
+    static void stopAll() noexcept;
+    static void resumeAll() noexcept;
 
     // The calling thread's processor time so far, and when the budget started.
     static std::int64_t threadCpuNanoseconds() noexcept;

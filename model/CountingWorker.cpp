@@ -1,5 +1,7 @@
 #include "model/CountingWorker.h"
 
+#include "model/CountingBudget.h"
+
 #include "model/worker/WorkerProtocol.h"
 
 #include <fcntl.h>
@@ -58,6 +60,7 @@ Shared& shared()
 }
 
 std::atomic_bool g_stoppedFlag{false}; // shared().stopped, read without the lock
+std::atomic<std::uint64_t> g_stops{0}; // stopAll() calls so far: helpers started before one were killed
 std::atomic_int g_startFailures{0};
 std::atomic<qint64> g_peakKiB{0};
 
@@ -238,6 +241,8 @@ void CountingWorker::stopAll()
     std::lock_guard lock(s.mutex);
     s.stopped = true;
     g_stoppedFlag = true;
+    ++g_stops;
+    CountingBudget::stopAll(); // the program's own readers too
     // A helper in this list has not been waited for, so its process id is still its own.
     for (const pid_t pid : s.live)
         ::kill(pid, SIGKILL);
@@ -249,6 +254,7 @@ void CountingWorker::resume()
     std::lock_guard lock(s.mutex);
     s.stopped = false;
     g_stoppedFlag = false;
+    CountingBudget::resumeAll();
 }
 
 int CountingWorker::startFailures()
@@ -339,6 +345,7 @@ CountingWorker::Result CountingWorker::start()
         Shared& s = shared();
         std::lock_guard lock(s.mutex);
         s.live.push_back(pid);
+        m_stopsAtStart = g_stops;
         if (s.stopped)
             ::kill(pid, SIGKILL);
     }
@@ -423,6 +430,10 @@ CountingWorker::Result CountingWorker::count(int fd, Kind kind, const QByteArray
                     std::uint32_t(std::clamp<std::int64_t>(cpuNanoseconds / 1'000'000, 1, 3'600'000))};
     if (password.size() > qsizetype(kMaxPasswordBytes))
         return failed(QStringLiteral("the password is longer than %1 bytes").arg(kMaxPasswordBytes));
+    // A helper that stopAll() killed while it waited may not have ended yet, and would take the
+    // request: it is waited for, and a fresh one started.
+    if (m_pid >= 0 && m_stopsAtStart != g_stops)
+        end();
     // A helper that ended while it waited (killed from outside) fails the send: one fresh try.
     bool sent = false;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {

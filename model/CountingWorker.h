@@ -80,4 +80,5 @@ private:
     pid_t m_pid = -1;
     int m_socket = -1;
     clockid_t m_clock{};
+    std::uint64_t m_stopsAtStart = 0; // stopAll() calls before the helper started
 };

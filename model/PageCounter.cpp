@@ -89,6 +89,20 @@ Count stoppedCount(const QByteArray& path, const QString& reason)
     return {0, true};
 }
 
+Count interruptedCount()
+{
+    Count interrupted;
+    interrupted.interrupted = true;
+    return interrupted;
+}
+
+// The count a budget passed ends with: interrupted by Cancel or quit, else stopped and logged.
+Count pastBound(const QByteArray& path, const CountingBudget& budget)
+{
+    return budget.exceeded() == CountingBudget::Bound::Stopped ? interruptedCount()
+                                                               : stoppedCount(path, budget.reason());
+}
+
 // The library's count of the file in the thread's helper, within the processor time the count
 // has left since `cpuStart`.
 Count libraryCount(FileReader& file, CountingWorker::Kind kind, const QByteArray& path, const QByteArray& password,
@@ -113,9 +127,7 @@ Count libraryCount(FileReader& file, CountingWorker::Kind kind, const QByteArray
     case Status::Cancelled:
         break;
     }
-    Count cancelled;
-    cancelled.interrupted = true;
-    return cancelled;
+    return interruptedCount();
 }
 
 // The directory walk answers for the common files; libtiff, in the helper, for the rest.
@@ -130,7 +142,7 @@ Count tiffImageCountOf(FileReader& file, const QByteArray& path)
         cpuStart = budget.cpuStart();
         count = walkTiffDirectories(file, budget);
         if (budget.exceeded() != CountingBudget::Bound::None)
-            return stoppedCount(path, budget.reason());
+            return pastBound(path, budget);
     }
     if (count)
         return {narrowedCount(*count, path)};
@@ -160,7 +172,7 @@ Count pdfPageCountOf(FileReader& file, const QByteArray& path, const QString& pa
             quick.reset();
         }
         if (budget.exceeded() != CountingBudget::Bound::None)
-            return stoppedCount(path, budget.reason());
+            return pastBound(path, budget);
     }
     if (quick)
         return {narrowedCount(quick->pages, path), false, quick->passwordProtected};
