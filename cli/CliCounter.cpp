@@ -1,6 +1,7 @@
 #include "cli/CliCounter.h"
 
 #include "app/Platform.h"
+#include "app/Sanitizers.h"
 #include "app/SurrogateEscape.h"
 #include "app/Utilities.h"
 #include "cli/HeadlessJobHost.h"
@@ -32,14 +33,8 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef FOLIMETER_SANITIZED
 constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 #else
 constexpr bool kSanitized = false;
 #endif

@@ -29,8 +29,8 @@ PathParts partsOf(const FileItem& item)
     PathParts parts;
     parts.path = decodeSurrogateEscape(bytes);
     parts.name = decodeSurrogateEscape(native.name);
-    parts.location = bytes.isEmpty() ? QString() : decodeSurrogateEscape(native.folder);
-    parts.type = native.extension.isEmpty() ? QString() : decodeSurrogateEscape(native.extension);
+    parts.location = decodeSurrogateEscape(native.folder);
+    parts.type = decodeSurrogateEscape(native.extension);
     return parts;
 }
 

@@ -71,6 +71,9 @@ void installBusHandler()
     });
 }
 
+// The window of the thread's last reader, kept for its next one.
+thread_local std::unique_ptr<char[]> t_keptWindow;
+
 } // namespace
 
 FileReader::FileReader(const QByteArray& path)
@@ -88,9 +91,6 @@ FileReader::FileReader(const QByteArray& path)
     }
     m_size = quint64(st.st_size);
 }
-
-// The window of the thread's last reader, kept for its next one.
-thread_local std::unique_ptr<char[]> t_keptWindow;
 
 FileReader::~FileReader()
 {

@@ -3,6 +3,7 @@
 #include "app/Platform.h"
 #include "model/CountingBudget.h"
 #include "model/CountingWorker.h"
+#include "model/FileItem.h"
 #include "model/FileReader.h"
 #include "model/TiffDirectoryWalk.h"
 #include "model/pdf/PageTree.h"
@@ -214,11 +215,7 @@ namespace {
 
 bool hasPdfExtension(const QByteArray& nativePath)
 {
-    const qsizetype slash = nativePath.lastIndexOf('/');
-    const qsizetype dot = nativePath.lastIndexOf('.');
-    if (dot <= slash || dot < 0)
-        return false;
-    return QByteArrayView(nativePath).sliced(dot + 1).compare("pdf", Qt::CaseInsensitive) == 0;
+    return FileItem::nativePathParts(nativePath).extension.compare("pdf", Qt::CaseInsensitive) == 0;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 // Test-only: when FOLIMETER_WORKER_ABORT_ON names a file (its last path component), the helper
 // aborts on receiving that file, as a library crash would.
 
+#include "app/Sanitizers.h"
 #include "model/worker/LibraryCounts.h"
 #include "model/worker/WorkerProtocol.h"
 
@@ -28,14 +29,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define FOLIMETER_WORKER_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define FOLIMETER_WORKER_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
@@ -128,7 +121,7 @@ bool prepare()
     ::prctl(PR_SET_DUMPABLE, 0);
     // Address space bounds everything the libraries allocate. A sanitizer reserves terabytes of
     // it up front, so a sanitized helper goes without (the build makes it unsanitized).
-#ifndef FOLIMETER_WORKER_SANITIZED
+#ifndef FOLIMETER_SANITIZED
     setLimit(RLIMIT_AS, kAddressSpaceBytes);
 #endif
     setLimit(RLIMIT_STACK, kStackBytes);
