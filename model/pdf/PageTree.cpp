@@ -343,6 +343,10 @@ private:
         if (!ok || (checkParent && parent && d.at(parent).type != Type::Null))
             return std::nullopt;
         setBit(m_w.visited, rootPages);
+        // The inner nodes from the root down to the node whose kids are being walked: the kids
+        // are taken depth first, so a kid at depth d has ancestors[0..d-1] above it.
+        quint32 ancestors[kMaxTreeDepth + 1];
+        ancestors[0] = rootPages;
         quint64 pages = 0;
         // The root is an inner node whatever its /Kids holds.
         Parsed list;
@@ -377,9 +381,18 @@ private:
                 countPage(kid, objectBytes, pages);
                 continue;
             }
-            // An inner node reached twice makes qpdf report a loop.
-            if (kid.depth > kMaxTreeDepth || !setBit(m_w.visited, kid.number))
+            if (kid.depth > kMaxTreeDepth)
                 return std::nullopt;
+            // An inner node reached twice makes qpdf report a loop and read no page at all.
+            // Where it lists one of its own ancestors, viewers leave that kid out and show the
+            // other pages, and so does this walk; an inner node shared by two parents is left
+            // to qpdf.
+            if (!setBit(m_w.visited, kid.number)) {
+                if (std::find(ancestors, ancestors + kid.depth, kid.number) == ancestors + kid.depth)
+                    return std::nullopt;
+                continue;
+            }
+            ancestors[kid.depth] = kid.number;
             if (!takeKids(list, at, kid.depth, pages))
                 return std::nullopt;
         }

@@ -84,7 +84,8 @@ QByteArray pdfWithSharedXRefStm(int tables, int streamBytes);
 // PDFs written by hand to be odd: page trees of every shape, cross-reference data damaged,
 // chained, hybrid or declaring far more than there is. Each with whether the program's own
 // page-tree reader answers for it or leaves it to qpdf, and, where qpdf cannot read it, the
-// leaves of the tree that rebuilding the table finds.
+// pages a repairing viewer shows: the leaves of the tree that rebuilding the table finds, a kid
+// that lists one of its ancestors left out.
 struct OddPdf {
     const char* name;
     QByteArray bytes;
