@@ -24,6 +24,19 @@ constexpr quint32 kMaxTreeDepth = 256; // qpdf walks the tree recursively
 // A kid taken from the list of kids, and one found among the pages seen twice.
 constexpr size_t kUnitsPerKid = 16;
 
+// The leaves of a walk: all of them, as qpdf counts them (whatever a kid is), and those that are
+// dictionaries, the pages viewers show of a tree they walk themselves.
+struct Leaves {
+    quint64 all = 0;
+    quint64 dictionaries = 0;
+
+    void add(bool isDictionary)
+    {
+        ++all;
+        dictionaries += isDictionary ? 1 : 0;
+    }
+};
+
 thread_local Workspace t_workspace;
 
 bool testBit(const std::vector<quint64>& bits, quint32 number)
@@ -46,6 +59,9 @@ bool setBit(std::vector<quint64>& bits, quint32 number)
 // Kids found to be pages when they were resolved a second time, so that a page listed many
 // times is parsed twice at most: an open-addressed hash set of number << 16 | generation (never
 // 0, as no kid is object 0), at most half full, its table charged as it grows.
+// Marks the key of a remembered page that is a dictionary (see Leaves).
+constexpr quint64 kDictionaryPage = quint64(1) << 63;
+
 class PageSet {
 public:
     PageSet(Charged<quint64>& table, Meter& meter) : m_table(table), m_meter(meter) { clear(); }
@@ -259,7 +275,7 @@ private:
 
     // Pushes the kids listed in the array at node `at - 1` of `d`, or counts them when they are
     // pages written in place. False when not understood.
-    bool takeKids(const Parsed& d, quint32 at, quint32 depth, quint64& pages)
+    bool takeKids(const Parsed& d, quint32 at, quint32 depth, Leaves& pages)
     {
         if (at == 0)
             return true; // qpdf reads no kids from anything but an array
@@ -278,26 +294,26 @@ private:
                 const quint32 k = d.find(i, "Kids", ok);
                 if (!ok || (k && d.at(k).type != Type::Null))
                     return false;
-                ++pages;
+                pages.add(true);
                 break;
             }
             default:
-                ++pages;
+                pages.add(false);
                 break;
             }
         }
         return true;
     }
 
-    // A kid that is a page: counted, and remembered when it is resolved for the second time, or
-    // at once when it took long to parse.
-    void countPage(const Pending& kid, size_t objectBytes, quint64& pages)
+    // A kid that is a page: counted, and remembered (with whether it is a dictionary) when it is
+    // resolved for the second time, or at once when it took long to parse.
+    void countPage(const Pending& kid, size_t objectBytes, bool isDictionary, Leaves& pages)
     {
         constexpr size_t kLargeObjectBytes = 16 * 1024;
         const bool first = setBit(m_w.seen, kid.number);
         if ((!first && testBit(m_w.seen, kid.number)) || (first && objectBytes > kLargeObjectBytes))
-            m_repeated.insert(PageSet::key(kid.number, kid.generation));
-        ++pages;
+            m_repeated.insert(PageSet::key(kid.number, kid.generation) | (isDictionary ? kDictionaryPage : 0));
+        pages.add(isDictionary);
     }
 
     // The leaves below the /Pages of the catalog (number, generation).
@@ -347,7 +363,8 @@ private:
         // are taken depth first, so a kid at depth d has ancestors[0..d-1] above it.
         quint32 ancestors[kMaxTreeDepth + 1];
         ancestors[0] = rootPages;
-        quint64 pages = 0;
+        Leaves pages;
+        bool loopLeftOut = false;
         // The root is an inner node whatever its /Kids holds.
         Parsed list;
         quint32 at = 0;
@@ -359,16 +376,20 @@ private:
             m_meter.work(kUnitsPerKid);
             const Pending kid = pending.back();
             pending.pop_back();
-            if (testBit(m_w.seen, kid.number) && m_repeated.contains(PageSet::key(kid.number, kid.generation))) {
-                ++pages;
-                continue;
+            if (testBit(m_w.seen, kid.number)) {
+                const quint64 key = PageSet::key(kid.number, kid.generation);
+                const bool dictionary = m_repeated.contains(key | kDictionaryPage);
+                if (dictionary || m_repeated.contains(key)) {
+                    pages.add(dictionary);
+                    continue;
+                }
             }
             const Resolved k = m_objects.resolve(kid.number, kid.generation, d, isStream);
             if (k == Resolved::NotUnderstood)
                 return std::nullopt;
             const size_t objectBytes = m_objects.lastObjectBytes();
             if (k == Resolved::Null || isStream || d.at(0).type != Type::Dict) {
-                countPage(kid, objectBytes, pages);
+                countPage(kid, objectBytes, false, pages);
                 continue;
             }
             const quint32 kids = d.find(0, "Kids", ok);
@@ -378,25 +399,26 @@ private:
             if (l == Resolved::NotUnderstood)
                 return std::nullopt;
             if (l == Resolved::Null) {
-                countPage(kid, objectBytes, pages);
+                countPage(kid, objectBytes, true, pages);
                 continue;
             }
             if (kid.depth > kMaxTreeDepth)
                 return std::nullopt;
             // An inner node reached twice makes qpdf report a loop and read no page at all.
             // Where it lists one of its own ancestors, viewers leave that kid out and show the
-            // other pages, and so does this walk; an inner node shared by two parents is left
-            // to qpdf.
+            // pages of the rest of the tree, only those that are dictionaries; so does this walk.
+            // An inner node shared by two parents is left to qpdf.
             if (!setBit(m_w.visited, kid.number)) {
                 if (std::find(ancestors, ancestors + kid.depth, kid.number) == ancestors + kid.depth)
                     return std::nullopt;
+                loopLeftOut = true;
                 continue;
             }
             ancestors[kid.depth] = kid.number;
             if (!takeKids(list, at, kid.depth, pages))
                 return std::nullopt;
         }
-        return pages;
+        return loopLeftOut ? pages.dictionaries : pages.all;
     }
 
     Meter& m_meter;
