@@ -25,12 +25,16 @@
 
 namespace bench {
 
-namespace {
-
-// The benchmarks count through the counting helper built with them, unless told otherwise.
-[[maybe_unused]] const bool g_workerFound = [] {
+void useThisBuildsHelper()
+{
     if (!std::getenv("FOLIMETER_WORKER"))
         CountingWorker::setProgramPath(FOLIMETER_WORKER_PATH);
+}
+
+namespace {
+
+[[maybe_unused]] const bool g_workerFound = [] {
+    useThisBuildsHelper();
     return true;
 }();
 

@@ -79,6 +79,11 @@ struct Measurement {
 // /proc/stat), in seconds: a benchmark's figures mean little while it grows. 0 where unknown.
 double stealSeconds();
 
+// Counts through the counting helper built with the benchmarks, unless FOLIMETER_WORKER names
+// another. Every program linking this library does so before main; call it where nothing else
+// of the library is used.
+void useThisBuildsHelper();
+
 using Work = std::function<void(size_t)>;
 using AfterPass = std::function<void(const std::vector<size_t>&)>;
 

@@ -17,6 +17,7 @@
 // Exit status: 0; 1 when the counting helper could not be started; 2 on bad usage or when MuPDF
 // or poppler is not built in.
 
+#include "BenchSupport.h"
 #include "model/CountingWorker.h"
 #include "model/PageCounter.h"
 #include "support/MuPdfCount.h"
@@ -25,7 +26,6 @@
 #include <QFile>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -71,8 +71,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "built without MuPDF or poppler: %s\n", fixtures::referenceReaders().constData());
         return 2;
     }
-    if (!std::getenv("FOLIMETER_WORKER"))
-        CountingWorker::setProgramPath(FOLIMETER_WORKER_PATH);
+    bench::useThisBuildsHelper();
     std::map<std::string, int> classes;
     for (const QByteArray& path : paths) {
         const int program = pagecount::pdfPageCount(path, QString());

@@ -57,11 +57,9 @@ bool setBit(std::vector<quint64>& bits, quint32 number)
 }
 
 // Kids found to be pages when they were resolved a second time, so that a page listed many
-// times is parsed twice at most: an open-addressed hash set of number << 16 | generation (never
-// 0, as no kid is object 0), at most half full, its table charged as it grows.
-// Marks the key of a remembered page that is a dictionary (see Leaves).
-constexpr quint64 kDictionaryPage = quint64(1) << 63;
-
+// times is parsed twice at most: an open-addressed hash set of number << 16 | generation, the top
+// bit set for a page that is a dictionary (see Leaves); never 0, as no kid is object 0. At most
+// half full, its table charged as it grows.
 class PageSet {
 public:
     PageSet(Charged<quint64>& table, Meter& meter) : m_table(table), m_meter(meter) { clear(); }
@@ -72,7 +70,10 @@ public:
         m_count = 0;
     }
 
-    static quint64 key(quint32 number, quint32 generation) { return quint64(number) << 16 | generation; }
+    static quint64 key(quint32 number, quint32 generation, bool isDictionary)
+    {
+        return quint64(number) << 16 | generation | (isDictionary ? quint64(1) << 63 : 0);
+    }
 
     bool contains(quint64 key) const
     {
@@ -312,7 +313,7 @@ private:
         constexpr size_t kLargeObjectBytes = 16 * 1024;
         const bool first = setBit(m_w.seen, kid.number);
         if ((!first && testBit(m_w.seen, kid.number)) || (first && objectBytes > kLargeObjectBytes))
-            m_repeated.insert(PageSet::key(kid.number, kid.generation) | (isDictionary ? kDictionaryPage : 0));
+            m_repeated.insert(PageSet::key(kid.number, kid.generation, isDictionary));
         pages.add(isDictionary);
     }
 
@@ -377,9 +378,8 @@ private:
             const Pending kid = pending.back();
             pending.pop_back();
             if (testBit(m_w.seen, kid.number)) {
-                const quint64 key = PageSet::key(kid.number, kid.generation);
-                const bool dictionary = m_repeated.contains(key | kDictionaryPage);
-                if (dictionary || m_repeated.contains(key)) {
+                const bool dictionary = m_repeated.contains(PageSet::key(kid.number, kid.generation, true));
+                if (dictionary || m_repeated.contains(PageSet::key(kid.number, kid.generation, false))) {
                     pages.add(dictionary);
                     continue;
                 }
